@@ -1,0 +1,224 @@
+// The contract between Layout and a plug-in module, as Tamberlo uses it.
+//
+// Everything the module needs from its host is declared here and nowhere else:
+// identifiers, the service tables fetched through the global lookup, the value
+// and control records of the panel services, the activation signature and the
+// module descriptor. The stand-in host implements the same declarations, so the
+// two sides meet only through this file.
+//
+// All records are plain C layouts: the host and the module may be built by
+// different compilers. On the 32-bit Windows target every pointer and every
+// descriptor word is 32 bits wide.
+#pragma once
+
+#include <cstdint>
+
+namespace host {
+
+// ---------------------------------------------------------------------------
+// Identifiers. The host hands them out and the module never looks inside; the
+// null identifier means "none" and ends every enumeration.
+struct OpaqueItem;
+struct OpaqueChannelGroup;
+struct OpaqueChannel;
+struct OpaqueEnvelope;
+struct OpaqueKey;
+struct OpaquePanel;
+
+using ItemId = OpaqueItem *;
+using ChannelGroupId = OpaqueChannelGroup *;
+using ChannelId = OpaqueChannel *;
+using EnvelopeId = OpaqueEnvelope *;
+using KeyId = OpaqueKey *;
+using PanelId = OpaquePanel *;
+
+// A descriptor word: 32 bits on the Windows target, pointer-wide elsewhere so
+// that the descriptor keeps its shape of six equal words on every build.
+using Word = std::uintptr_t;
+
+// ---------------------------------------------------------------------------
+// Global service lookup.
+using GlobalFunc = void *(*)(const char *serviceName, int use);
+
+inline constexpr int GFUSE_TRANSIENT = 0;
+inline constexpr int GFUSE_ACQUIRE = 1;
+inline constexpr int GFUSE_RELEASE = 2;
+
+inline constexpr const char *ITEM_INFO_NAME = "LW Item Info 3";
+inline constexpr const char *INTERFACE_INFO_NAME = "LW Interface Info 3";
+inline constexpr const char *PANEL_SERVICES_NAME = "LWPanelServices";
+inline constexpr const char *SCENE_INFO_NAME = "LW Scene Info 3";
+inline constexpr const char *CHANNEL_INFO_NAME = "Channel Info 2";
+inline constexpr const char *ENVELOPE_FUNCS_NAME = "Animation Envelopes";
+inline constexpr const char *MESSAGE_FUNCS_NAME = "Info Messages 2";
+
+// ---------------------------------------------------------------------------
+// Animation services.
+
+// "LW Item Info 3"
+struct ItemInfo {
+    const char *(*name)(ItemId item);
+    ChannelGroupId (*chanGroup)(ItemId item);
+};
+
+// "LW Interface Info 3": the selection, a list of item IDs ended by null. The
+// host keeps the list current; it is valid until the selection changes.
+struct InterfaceInfo {
+    const ItemId *selItems;
+};
+
+// "LW Scene Info 3": plain values that the host keeps current.
+struct SceneInfo {
+    int frameStart;
+    int frameEnd;
+    double framesPerSecond;
+};
+
+// "Channel Info 2"
+struct ChannelInfo {
+    ChannelId (*nextChannel)(ChannelGroupId group, ChannelId previous);
+    const char *(*channelName)(ChannelId channel);
+    int (*channelType)(ChannelId channel);
+    EnvelopeId (*channelEnvelope)(ChannelId channel);
+};
+
+// Key parameter tags for keyGet/keySet. Every tag has an 8-byte slot: value
+// and time are doubles, the others are handed back and forth uninterpreted.
+inline constexpr int LWKEY_VALUE = 0;
+inline constexpr int LWKEY_TIME = 1;
+inline constexpr int LWKEY_SHAPE = 2;
+inline constexpr int LWKEY_TENSION = 3;
+inline constexpr int LWKEY_CONTINUITY = 4;
+inline constexpr int LWKEY_BIAS = 5;
+inline constexpr int LWKEY_PARAM_0 = 6;
+inline constexpr int LWKEY_PARAM_1 = 7;
+inline constexpr int LWKEY_PARAM_2 = 8;
+inline constexpr int LWKEY_PARAM_3 = 9;
+inline constexpr int KEY_PARAMETER_COUNT = 10;
+inline constexpr int KEY_SLOT_BYTES = 8;
+
+// Envelope attributes for egGet/egSet, one int each.
+inline constexpr int ENVELOPE_ATTRIBUTE_COUNT = 3;
+
+// "Animation Envelopes"
+struct EnvelopeFuncs {
+    EnvelopeId (*create)(ChannelGroupId group, const char *name, int channelType);
+    KeyId (*createKey)(EnvelopeId envelope, double time, double value);
+    void (*destroyKey)(EnvelopeId envelope, KeyId key);
+    KeyId (*nextKey)(EnvelopeId envelope, KeyId previous);
+    int (*keyGet)(EnvelopeId envelope, KeyId key, int tag, void *slot);
+    int (*keySet)(EnvelopeId envelope, KeyId key, int tag, void *slot);
+    // The second argument is declared as a channel group; the module hands the
+    // key whose envelope attributes it reads or writes.
+    int (*egGet)(EnvelopeId envelope, ChannelGroupId group, int tag, int *value);
+    int (*egSet)(EnvelopeId envelope, ChannelGroupId group, int tag, int *value);
+};
+
+// "Info Messages 2"
+struct MessageFuncs {
+    void (*error)(const char *line1, const char *line2);
+};
+
+// ---------------------------------------------------------------------------
+// Panel services.
+
+// Value types, also the type field of the value record.
+inline constexpr int LWT_NULL = 0;
+inline constexpr int LWT_STRING = 1;
+inline constexpr int LWT_INTEGER = 2;
+inline constexpr int LWT_BOOLEAN = 8;
+inline constexpr int LWT_CHOICE = 9;
+inline constexpr int LWT_POPUP = 18;
+
+// Control attribute tags for get/set.
+inline constexpr int CTL_VALUE = 4;
+inline constexpr int CTL_USEREVENT = 14;
+inline constexpr int CTL_USERDATA = 16;
+
+// Draw modes.
+inline constexpr int DR_RENDER = 1;
+inline constexpr int DR_GHOST = 2;
+
+// Panel open flags.
+inline constexpr int PANF_BLOCKING = 1;
+inline constexpr int PANF_CANCEL = 2;
+inline constexpr int PANF_FRAME = 4;
+
+// The value record passed to every get and set: the type field, then one
+// value. Integers travel in the value field, and so do pointers (user data,
+// event handlers), which is why the field is pointer-wide.
+struct ValueRecord {
+    int type;
+    std::intptr_t value;
+};
+
+struct Control;
+
+using ListCountFunc = int (*)(void *userData);
+using ListNameFunc = const char *(*)(void *userData, int index);
+using EventFunc = void (*)(Control *control, void *userData);
+
+// A control, as addControl returns it: its operations and the host's own data.
+struct Control {
+    void (*draw)(Control *control, int mode);
+    void (*get)(Control *control, int tag, ValueRecord *value);
+    void (*set)(Control *control, int tag, ValueRecord *value);
+    void *hostData;
+};
+
+// The control descriptor handed to addControl. The fields a control type does
+// not use keep whatever they held and the host ignores them.
+struct ControlDescriptor {
+    int type;
+    union {
+        int width;
+        const char **choices;  // ended by a null entry
+    } shape;
+    int visibleRows;
+    int topRow;
+    ListCountFunc countFn;
+    ListNameFunc nameFn;
+};
+
+// "LWPanelServices"
+struct PanelFuncs {
+    PanelId (*create)(const char *title, void *panelData);
+    void (*destroy)(PanelId panel);
+    int (*open)(PanelId panel, int flags);
+    Control *(*addControl)(PanelId panel, const char *typeName, ControlDescriptor *descriptor,
+                           const char *label);
+    GlobalFunc globalFun;
+};
+
+// ---------------------------------------------------------------------------
+// Module entry.
+
+// Activation: interface version, the global lookup, the command's local
+// context and the server's data.
+using ActivateFunc = int (*)(int version, GlobalFunc global, void *local, void *serverData);
+
+inline constexpr int AFUNC_OK = 0;
+inline constexpr int AFUNC_BADVERSION = 1;
+
+struct ServerRecord {
+    const char *className;
+    const char *name;
+    ActivateFunc activate;
+    const void *tagInfo;
+};
+
+struct ModuleDescriptor {
+    Word sync;
+    Word systemVersion;
+    Word machine;
+    void *(*startup)();
+    void (*shutdown)(void *startupResult);
+    ServerRecord *servers;
+};
+
+inline constexpr Word MODULE_SYNC = 0x04121994;
+inline constexpr Word MODULE_SYSTEM_VERSION = 3;
+inline constexpr Word MODULE_MACHINE = 0x300;
+inline constexpr const char *DESCRIPTOR_SYMBOL = "_mod_descrip";
+
+}  // namespace host
