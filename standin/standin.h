@@ -51,15 +51,15 @@ struct ChannelState {
 // What the host does wrong on purpose, so that tests can see the module
 // survive it. Everything is off by default.
 struct Misbehaviour {
-    bool refuseCreate = false;        // envelope create returns null
-    bool refuseCreateKey = false;     // createKey returns null
-    int secondWalkDrift = 0;          // >0: every second walk from null yields that many extra
-                                      // members (repeats of the first); <0: ends that many early
-    bool uncheckedUserValues = false; // the scripted user may pick rows/choices out of range
+    bool refuseCreate = false;         // envelope create returns null
+    bool refuseCreateKey = false;      // createKey returns null
+    int secondWalkDrift = 0;           // >0: every second walk from null yields that many extra
+                                       // members (repeats of the first); <0: ends that many early
+    bool uncheckedUserValues = false;  // the scripted user may pick rows/choices out of range
 };
 
 class Scene {
-public:
+  public:
     Scene();
     ~Scene();
     Scene(const Scene &) = delete;
@@ -103,7 +103,7 @@ public:
     struct Impl;
     Impl &impl() { return *impl_; }
 
-private:
+  private:
     std::unique_ptr<Impl> impl_;
 };
 
@@ -121,9 +121,9 @@ struct ControlView {
     std::string typeName;  // "NumControl", ...
     std::string label;     // UTF-8
     std::string labelBytes;
-    int valueType = 0;     // descriptor type
+    int valueType = 0;  // descriptor type
     std::intptr_t value = 0;
-    int drawMode = 0;      // last draw mode, 0 when never drawn by the module
+    int drawMode = 0;  // last draw mode, 0 when never drawn by the module
     std::vector<int> drawHistory;
     bool hasEvent = false;
     bool hasUserData = false;
@@ -135,7 +135,7 @@ struct ControlView {
 // The user's view of one open panel. Actions act as a user would: they change
 // the control's value and raise its event handler, if it has one.
 class PanelSession {
-public:
+  public:
     virtual ~PanelSession() = default;
     virtual std::string Title() const = 0;  // UTF-8
     virtual std::vector<ControlView> Controls() const = 0;
@@ -143,11 +143,11 @@ public:
     // What a list shows now: the rows from the latest draw (UTF-8, and bytes).
     virtual std::vector<std::string> Rows(std::string_view label) const = 0;
     virtual std::vector<std::string> RowBytes(std::string_view label) const = 0;
-    virtual void Pick(std::string_view label, int row) = 0;        // list
-    virtual void SetBool(std::string_view label, bool on) = 0;     // switch
-    virtual void Flip(std::string_view label) = 0;                 // switch
-    virtual void Choose(std::string_view label, int choice) = 0;   // popup
-    virtual void Type(std::string_view label, int number) = 0;     // number
+    virtual void Pick(std::string_view label, int row) = 0;       // list
+    virtual void SetBool(std::string_view label, bool on) = 0;    // switch
+    virtual void Flip(std::string_view label) = 0;                // switch
+    virtual void Choose(std::string_view label, int choice) = 0;  // popup
+    virtual void Type(std::string_view label, int number) = 0;    // number
 };
 
 enum class PanelOutcome { Confirm, Cancel };
@@ -163,7 +163,7 @@ struct UserAction {
 // For each panel that opens, in turn, the next script runs; a panel that opens
 // with no script left is cancelled (and the transcript says so).
 class ScriptedUser {
-public:
+  public:
     using Script = std::function<PanelOutcome(PanelSession &)>;
     void Then(Script script);
     void Then(std::vector<UserAction> actions);
@@ -171,9 +171,8 @@ public:
     std::size_t Pending() const { return scripts_.size(); }
     Script Next();
 
-private:
+  private:
     std::vector<Script> scripts_;
-    std::size_t next_ = 0;
 };
 
 // A record of one panel that the module created.
@@ -190,7 +189,7 @@ struct PanelRecord {
 // ---------------------------------------------------------------------------
 // Module loader.
 class LoadError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -203,7 +202,7 @@ struct ServerInfo {
 // Loads a module file, checks its descriptor and calls its startup routine;
 // the destructor calls shutdown and unloads the file.
 class LoadedModule {
-public:
+  public:
     explicit LoadedModule(const std::string &path);  // throws LoadError
     ~LoadedModule();
     LoadedModule(const LoadedModule &) = delete;
@@ -215,7 +214,7 @@ public:
     void *StartupResult() const { return startupResult_; }
     const std::string &Path() const { return path_; }
 
-private:
+  private:
     std::string path_;
     void *library_ = nullptr;
     const host::ModuleDescriptor *descriptor_ = nullptr;
@@ -226,7 +225,7 @@ private:
 // ---------------------------------------------------------------------------
 // The host.
 class Host {
-public:
+  public:
     Host();
     ~Host();
     Host(const Host &) = delete;
@@ -269,7 +268,7 @@ public:
     struct Services;
     struct PanelState;
 
-private:
+  private:
     friend struct Services;
     friend struct PanelState;
     Scene scene_;

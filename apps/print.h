@@ -1,0 +1,35 @@
+// Printing what the stand-in host saw, shared by the command-line programs.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+#include "standin/standin.h"
+
+namespace apps {
+
+// Prints the transcript lines added since `from`, indented, and returns the new end.
+inline std::size_t PrintTranscript(const standin::Host &host, std::size_t from,
+                                   const char *indent = "    ") {
+    const auto &lines = host.Transcript();
+    for (std::size_t i = from; i < lines.size(); ++i) std::cout << indent << lines[i] << '\n';
+    return lines.size();
+}
+
+inline void PrintServers(const standin::LoadedModule &module) {
+    const host::ModuleDescriptor &d = module.Descriptor();
+    char words[96];
+    std::snprintf(words, sizeof words, "sync word 0x%08llx, system version %llu, machine 0x%llx",
+                  static_cast<unsigned long long>(d.sync),
+                  static_cast<unsigned long long>(d.systemVersion),
+                  static_cast<unsigned long long>(d.machine));
+    std::cout << "module " << module.Path() << "\n  " << words << '\n';
+    int order = 1;
+    for (const standin::ServerInfo &server : module.Servers())
+        std::cout << "  server " << order++ << ": " << server.className << " \"" << server.name
+                  << "\"\n";
+}
+
+}  // namespace apps

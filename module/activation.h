@@ -1,0 +1,16 @@
+// The four servers' activation functions, as the host calls them.
+#pragma once
+
+#include "host/host_api.h"
+
+namespace tamberlo {
+
+// The only interface version the servers understand.
+inline constexpr int SUPPORTED_VERSION = 2;
+
+int ActivateCopy(int version, host::GlobalFunc global, void *local, void *serverData);
+int ActivatePaste(int version, host::GlobalFunc global, void *local, void *serverData);
+int ActivateSave(int version, host::GlobalFunc global, void *local, void *serverData);
+int ActivateLoad(int version, host::GlobalFunc global, void *local, void *serverData);
+
+}  // namespace tamberlo

@@ -1,0 +1,54 @@
+// The host itself: which host is current, activation of a module's servers,
+// and the records every service adds to.
+#include <algorithm>
+
+#include "standin/host_internal.h"
+
+namespace standin {
+
+namespace {
+
+// The services are C tables without a context argument; this is how their
+// functions find the host they serve.
+Host *currentHost = nullptr;
+
+}  // namespace
+
+Host::Host() : panelState_(std::make_unique<PanelState>()) {
+    MakeCurrent();
+}
+
+Host::~Host() {
+    if (currentHost == this) currentHost = nullptr;
+}
+
+Host *Host::Current() {
+    return currentHost;
+}
+
+void Host::MakeCurrent() {
+    currentHost = this;
+}
+
+int Host::Activate(const LoadedModule &module, std::string_view server, int version, void *local) {
+    MakeCurrent();
+    const ServerInfo *info = module.FindServer(server);
+    if (info == nullptr) throw LoadError("no server named \"" + std::string(server) + "\"");
+    if (info->activate == nullptr)
+        throw LoadError("server \"" + std::string(server) + "\" has no activation function");
+    Record("host", "activate", "server=\"" + info->name + "\" version=" + std::to_string(version));
+    return info->activate(version, Global(), local, nullptr);
+}
+
+std::size_t Host::LivePanelCount() const {
+    return static_cast<std::size_t>(std::count_if(
+        panels_.begin(), panels_.end(), [](const PanelRecord &panel) { return !panel.destroyed; }));
+}
+
+void Host::Record(std::string service, std::string operation, std::string arguments) {
+    if (tracing_)
+        trace_.push_back(
+            TraceEntry{std::move(service), std::move(operation), std::move(arguments)});
+}
+
+}  // namespace standin

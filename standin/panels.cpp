@@ -1,0 +1,364 @@
+// The panel services: panels and controls a module builds, and the scripted
+// user who looks at an open panel and acts on its controls.
+//
+// Lists behave as on screen: what the user sees are the rows of the latest
+// draw, so a module that changes a list's contents must draw it again before
+// the user can see the change. A module setting a control's value never
+// raises that control's event; only the user's actions do.
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+#include "standin/host_internal.h"
+
+namespace standin {
+
+namespace {
+
+constexpr const char *PANEL_SERVICES = host::PANEL_SERVICES_NAME;
+constexpr const char *NUM_CONTROL = "NumControl";
+constexpr const char *LIST_CONTROL = "ListBoxControl";
+constexpr const char *BOOL_CONTROL = "BoolControl";
+constexpr const char *POPUP_CONTROL = "PopupControl";
+constexpr const char *FILE_CONTROL = "FileButtonControl";
+
+bool IsKnownControlType(std::string_view typeName) {
+    for (std::string_view known :
+         {NUM_CONTROL, LIST_CONTROL, BOOL_CONTROL, POPUP_CONTROL, FILE_CONTROL})
+        if (typeName == known) return true;
+    return false;
+}
+
+std::string RowsLine(std::string_view label, const std::vector<std::string> &rowBytes) {
+    std::string line = "rows of " + std::string(label) + ":";
+    if (rowBytes.empty()) return line + " (none)";
+    for (std::size_t i = 0; i < rowBytes.size(); ++i)
+        line += (i == 0 ? " " : " | ") + Utf8FromCp932(rowBytes[i]);
+    return line;
+}
+
+std::vector<std::string> Utf8Rows(const std::vector<std::string> &rowBytes) {
+    std::vector<std::string> rows;
+    rows.reserve(rowBytes.size());
+    for (const std::string &row : rowBytes) rows.push_back(Utf8FromCp932(row));
+    return rows;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Control records.
+
+ControlView Host::PanelState::ControlRecord::View() const {
+    ControlView view;
+    view.typeName = typeName;
+    view.label = label;
+    view.labelBytes = labelBytes;
+    view.valueType = valueType;
+    view.value = value;
+    view.drawMode = drawMode;
+    view.drawHistory = drawHistory;
+    view.hasEvent = event != nullptr;
+    view.hasUserData = userData != nullptr;
+    for (const std::string &choice : choiceBytes) view.choices.push_back(Utf8FromCp932(choice));
+    view.width = width;
+    view.visibleRows = visibleRows;
+    return view;
+}
+
+// The module's name function may reuse one buffer for every row, so each row
+// is copied before the next call. A null name shows as an empty row.
+void Host::PanelState::ControlRecord::RedrawRows() {
+    rowBytes.clear();
+    const int count = countFn == nullptr ? 0 : countFn(userData);
+    for (int row = 0; row < count; ++row) {
+        const char *name = nameFn == nullptr ? nullptr : nameFn(userData, row);
+        rowBytes.emplace_back(name == nullptr ? "" : name);
+    }
+}
+
+Host::PanelState::ControlRecord *Host::PanelState::FindLiveControl(const Host &host,
+                                                                   const host::Control *control) {
+    const auto found = controls.find(control);
+    if (found == controls.end()) return nullptr;
+    ControlRecord *record = found->second;
+    return host.panels_[record->panelIndex].destroyed ? nullptr : record;
+}
+
+// ---------------------------------------------------------------------------
+// The user's view of an open panel.
+
+class Host::PanelState::Session : public PanelSession {
+  public:
+    Session(Host &host, PanelState &state, std::size_t panelIndex, std::string title)
+        : host_(host), state_(state), panelIndex_(panelIndex), title_(std::move(title)) {}
+
+    std::string Title() const override { return title_; }
+
+    std::vector<ControlView> Controls() const override {
+        std::vector<ControlView> views;
+        for (const auto &record : state_.panels[panelIndex_].controls)
+            views.push_back(record->View());
+        return views;
+    }
+
+    ControlView Control(std::string_view label) const override { return Find(label).View(); }
+
+    std::vector<std::string> Rows(std::string_view label) const override {
+        const ControlRecord &list = FindOfType(label, LIST_CONTROL);
+        host_.Say(RowsLine(label, list.rowBytes));
+        return Utf8Rows(list.rowBytes);
+    }
+
+    std::vector<std::string> RowBytes(std::string_view label) const override {
+        return FindOfType(label, LIST_CONTROL).rowBytes;
+    }
+
+    void Pick(std::string_view label, int row) override {
+        ControlRecord &list = FindOfType(label, LIST_CONTROL);
+        if (!host_.misbehave().uncheckedUserValues &&
+            (row < 0 || static_cast<std::size_t>(row) >= list.rowBytes.size()))
+            throw std::out_of_range("list " + std::string(label) + " shows no row " +
+                                    std::to_string(row));
+        list.value = row;
+        host_.Say("pick " + std::string(label) + " row " + std::to_string(row));
+        Raise(list);
+    }
+
+    void SetBool(std::string_view label, bool on) override {
+        ControlRecord &toggle = FindOfType(label, BOOL_CONTROL);
+        toggle.value = on ? 1 : 0;
+        host_.Say("set " + std::string(label) + (on ? " on" : " off"));
+        Raise(toggle);
+    }
+
+    void Flip(std::string_view label) override {
+        ControlRecord &toggle = FindOfType(label, BOOL_CONTROL);
+        toggle.value = toggle.value != 0 ? 0 : 1;
+        host_.Say("flip " + std::string(label) + (toggle.value != 0 ? " on" : " off"));
+        Raise(toggle);
+    }
+
+    void Choose(std::string_view label, int choice) override {
+        ControlRecord &popup = FindOfType(label, POPUP_CONTROL);
+        const bool inRange =
+            choice >= 0 && static_cast<std::size_t>(choice) < popup.choiceBytes.size();
+        if (!inRange && !host_.misbehave().uncheckedUserValues)
+            throw std::out_of_range("popup " + std::string(label) + " has no choice " +
+                                    std::to_string(choice));
+        popup.value = choice;
+        std::string line = "choose " + std::string(label) + " " + std::to_string(choice);
+        if (inRange)
+            line += " (" + Utf8FromCp932(popup.choiceBytes[static_cast<std::size_t>(choice)]) + ")";
+        host_.Say(std::move(line));
+        Raise(popup);
+    }
+
+    void Type(std::string_view label, int number) override {
+        ControlRecord &field = FindOfType(label, NUM_CONTROL);
+        field.value = number;
+        host_.Say("type " + std::string(label) + " " + std::to_string(number));
+        Raise(field);
+    }
+
+  private:
+    ControlRecord &Find(std::string_view label) const {
+        for (const auto &record : state_.panels[panelIndex_].controls)
+            if (record->label == label) return *record;
+        throw std::out_of_range("panel " + title_ + " has no control " + std::string(label));
+    }
+
+    ControlRecord &FindOfType(std::string_view label, std::string_view typeName) const {
+        ControlRecord &record = Find(label);
+        if (record.typeName != typeName)
+            throw std::logic_error("control " + std::string(label) + " is a " + record.typeName +
+                                   ", not a " + std::string(typeName));
+        return record;
+    }
+
+    // The handler may use any service, the controls included.
+    static void Raise(ControlRecord &record) {
+        if (record.event != nullptr) record.event(&record.control, record.userData);
+    }
+
+    Host &host_;
+    PanelState &state_;
+    std::size_t panelIndex_;
+    std::string title_;
+};
+
+// ---------------------------------------------------------------------------
+// "LWPanelServices". Trace arguments follow the form of the other services;
+// control calls show only their tag and value, or their draw mode.
+
+host::PanelId Host::PanelState::Create(const char *title, void * /*panelData*/) {
+    Host *host = Current();
+    if (host == nullptr) return nullptr;
+    host->Record(PANEL_SERVICES, "create", "title=" + RenderText(title));
+    PanelState &state = *host->panelState_;
+    const auto id = HandleFromSerial<host::PanelId>(++state.lastPanelSerial);
+    PanelRecord record;
+    record.titleBytes = title == nullptr ? "" : title;
+    record.title = Utf8FromCp932(record.titleBytes);
+    host->panels_.push_back(std::move(record));
+    state.panels.push_back(PanelControls{id, {}});
+    state.panelIndex.emplace(id, host->panels_.size() - 1);
+    return id;
+}
+
+// Destroying a panel twice, or one the host never made, changes nothing.
+void Host::PanelState::Destroy(host::PanelId panel) {
+    Host *host = Current();
+    if (host == nullptr) return;
+    host->Record(PANEL_SERVICES, "destroy", "panel=" + RenderHandle(panel));
+    const auto found = host->panelState_->panelIndex.find(panel);
+    if (found != host->panelState_->panelIndex.end()) host->panels_[found->second].destroyed = true;
+}
+
+host::Control *Host::PanelState::AddControl(host::PanelId panel, const char *typeName,
+                                            host::ControlDescriptor *descriptor,
+                                            const char *label) {
+    Host *host = Current();
+    if (host == nullptr) return nullptr;
+    host->Record(PANEL_SERVICES, "addControl",
+                 "panel=" + RenderHandle(panel) + " type=" + RenderText(typeName) +
+                     " label=" + RenderText(label));
+    PanelState &state = *host->panelState_;
+    const auto found = state.panelIndex.find(panel);
+    if (found == state.panelIndex.end() || host->panels_[found->second].destroyed) return nullptr;
+    if (typeName == nullptr || !IsKnownControlType(typeName) || descriptor == nullptr)
+        return nullptr;
+
+    auto record = std::make_unique<ControlRecord>();
+    record->control = host::Control{Draw, Get, Set, record.get()};
+    record->panelIndex = found->second;
+    record->typeName = typeName;
+    record->labelBytes = label == nullptr ? "" : label;
+    record->label = Utf8FromCp932(record->labelBytes);
+    record->valueType = descriptor->type;
+    // Each type reads only the descriptor fields it uses; the rest may hold
+    // anything.
+    if (record->typeName == LIST_CONTROL) {
+        record->width = descriptor->shape.width;
+        record->visibleRows = descriptor->visibleRows;
+        record->countFn = descriptor->countFn;
+        record->nameFn = descriptor->nameFn;
+    } else if (record->typeName == POPUP_CONTROL) {
+        if (descriptor->shape.choices != nullptr)
+            for (const char **choice = descriptor->shape.choices; *choice != nullptr; ++choice)
+                record->choiceBytes.emplace_back(*choice);
+    } else if (record->typeName == FILE_CONTROL) {
+        record->width = descriptor->shape.width;
+    }
+
+    host::Control *control = &record->control;
+    state.controls.emplace(control, record.get());
+    state.panels[found->second].controls.push_back(std::move(record));
+    return control;
+}
+
+int Host::PanelState::Open(host::PanelId panel, int flags) {
+    Host *host = Current();
+    if (host == nullptr) return 0;
+    host->Record(PANEL_SERVICES, "open",
+                 "panel=" + RenderHandle(panel) + " flags=" + std::to_string(flags));
+    PanelState &state = *host->panelState_;
+    const auto found = state.panelIndex.find(panel);
+    if (found == state.panelIndex.end() || host->panels_[found->second].destroyed) return 0;
+    // The script may make the module create panels, so records are reached by
+    // index, never held across it.
+    const std::size_t index = found->second;
+    host->panels_[index].opened = true;
+    host->panels_[index].openFlags = flags;
+
+    // The host draws every list as the panel appears; that is not a draw by
+    // the module, so the module's draw mode stays as it was.
+    // The list callbacks are the module's code, so the control vector is
+    // indexed afresh on every turn.
+    std::vector<ControlView> views;
+    for (std::size_t i = 0; i < state.panels[index].controls.size(); ++i) {
+        ControlRecord &record = *state.panels[index].controls[i];
+        if (record.IsList()) record.RedrawRows();
+        views.push_back(record.View());
+    }
+    const std::string title = host->panels_[index].title;
+    host->panels_[index].controlsAtOpen = std::move(views);
+
+    host->Say("panel " + title);
+    for (const auto &record : state.panels[index].controls) {
+        host->Say(record->typeName + " " + record->label);
+        if (record->IsList()) host->Say(RowsLine(record->label, record->rowBytes));
+    }
+
+    PanelOutcome outcome = PanelOutcome::Cancel;
+    if (ScriptedUser::Script script = host->user_.Next(); !script) {
+        host->Say("no script for panel " + title + ": cancel");
+    } else {
+        // A failing script must not unwind through the module's C frames.
+        try {
+            Session session(*host, state, index, title);
+            outcome = script(session);
+        } catch (const std::exception &error) {
+            host->Say("script for panel " + title + " failed: " + error.what());
+            outcome = PanelOutcome::Cancel;
+        }
+        host->Say(outcome == PanelOutcome::Confirm ? "confirm" : "cancel");
+    }
+    host->panels_[index].outcome = outcome;
+    return outcome == PanelOutcome::Confirm ? 1 : 0;
+}
+
+// ---------------------------------------------------------------------------
+// Controls. Calls on a control the host does not know, or on one whose panel
+// is gone, are ignored.
+
+void Host::PanelState::Draw(host::Control *control, int mode) {
+    Host *host = Current();
+    if (host == nullptr) return;
+    host->Record("control", "draw", "mode=" + std::to_string(mode));
+    ControlRecord *record = host->panelState_->FindLiveControl(*host, control);
+    if (record == nullptr) return;
+    record->drawMode = mode;
+    record->drawHistory.push_back(mode);
+    if (record->IsList()) record->RedrawRows();
+}
+
+void Host::PanelState::Get(host::Control *control, int tag, host::ValueRecord *value) {
+    Host *host = Current();
+    if (host == nullptr) return;
+    host->Record("control", "get", "tag=" + std::to_string(tag));
+    ControlRecord *record = host->panelState_->FindLiveControl(*host, control);
+    if (record == nullptr || value == nullptr) return;
+    // Only the value field is written: the type field is the module's.
+    if (tag == host::CTL_VALUE)
+        value->value = record->value;
+    else if (tag == host::CTL_USERDATA)
+        value->value = reinterpret_cast<std::intptr_t>(record->userData);
+    else if (tag == host::CTL_USEREVENT)
+        value->value = reinterpret_cast<std::intptr_t>(record->event);
+}
+
+void Host::PanelState::Set(host::Control *control, int tag, host::ValueRecord *value) {
+    Host *host = Current();
+    if (host == nullptr) return;
+    host->Record(
+        "control", "set",
+        "tag=" + std::to_string(tag) +
+            (value == nullptr ? " record=null" : " value=" + std::to_string(value->value)));
+    ControlRecord *record = host->panelState_->FindLiveControl(*host, control);
+    if (record == nullptr || value == nullptr) return;
+    if (tag == host::CTL_VALUE)
+        record->value = value->value;
+    else if (tag == host::CTL_USERDATA)
+        record->userData = reinterpret_cast<void *>(value->value);
+    else if (tag == host::CTL_USEREVENT)
+        record->event = reinterpret_cast<host::EventFunc>(value->value);
+}
+
+host::PanelFuncs *Host::PanelState::Services() {
+    // Modules receive the table as a mutable pointer, as the host API types it.
+    static host::PanelFuncs table{Create, Destroy, Open, AddControl, GlobalLookup()};
+    return &table;
+}
+
+}  // namespace standin

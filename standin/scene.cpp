@@ -1,0 +1,298 @@
+// The scene the stand-in host holds: items, their channels, the envelopes
+// behind them and their keys, the selection and the timing.
+//
+// Scenes in tests reach millions of keys, so each envelope keeps its keys in a
+// map ordered by time and the scene indexes every key by its identifier:
+// walking to the next key is O(1), creating or destroying one O(log n).
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+#include <utility>
+
+#include "standin/host_internal.h"
+
+namespace standin {
+
+Scene::Impl::Impl() : selectionList{nullptr} {
+    interfaceInfo.selItems = selectionList.data();
+}
+
+Scene::Impl::Item *Scene::Impl::FindItem(host::ItemId item) {
+    const auto found = items.find(item);
+    return found == items.end() ? nullptr : &found->second;
+}
+
+Scene::Impl::Group *Scene::Impl::FindGroup(host::ChannelGroupId group) {
+    const auto found = groups.find(group);
+    return found == groups.end() ? nullptr : &found->second;
+}
+
+Scene::Impl::Channel *Scene::Impl::FindChannel(host::ChannelId channel) {
+    const auto found = channels.find(channel);
+    return found == channels.end() ? nullptr : &found->second;
+}
+
+Scene::Impl::Envelope *Scene::Impl::FindEnvelope(host::EnvelopeId envelope) {
+    const auto found = envelopes.find(envelope);
+    return found == envelopes.end() ? nullptr : &found->second;
+}
+
+Scene::Impl::KeyLocation *Scene::Impl::FindKey(host::KeyId key) {
+    const auto found = keys.find(key);
+    return found == keys.end() ? nullptr : &found->second;
+}
+
+Scene::Impl::KeyLocation *Scene::Impl::FindKey(host::EnvelopeId envelope, host::KeyId key) {
+    KeyLocation *location = FindKey(key);
+    if (location == nullptr || location->envelope->id != envelope) return nullptr;
+    return location;
+}
+
+host::ItemId Scene::Impl::NewItem(std::string name) {
+    const auto itemId = Mint<host::ItemId>();
+    const auto groupId = Mint<host::ChannelGroupId>();
+    items.emplace(itemId, Item{itemId, std::move(name), groupId});
+    groups.emplace(groupId, Group{groupId, {}, {}});
+    itemOrder.push_back(itemId);
+    return itemId;
+}
+
+Scene::Impl::Channel &Scene::Impl::NewChannel(Group &group, std::string name, int type) {
+    const auto envelopeId = Mint<host::EnvelopeId>();
+    envelopes.emplace(envelopeId, Envelope{envelopeId, {}, {}, {}});
+    const auto channelId = Mint<host::ChannelId>();
+    auto [position, inserted] = channels.emplace(
+        channelId,
+        Channel{channelId, std::move(name), type, envelopeId, group.id, group.channels.size()});
+    group.channels.push_back(channelId);
+    return position->second;
+}
+
+// A key made at the time of an existing key does not add a second key at that
+// time: the host gives the existing key the new value and hands it back, so
+// the key keeps its identity and its other parameters.
+host::KeyId Scene::Impl::CreateKey(Envelope &envelope, double time, double value) {
+    if (!std::isfinite(time)) return nullptr;
+    auto [position, inserted] = envelope.keys.try_emplace(time);
+    KeyNode &node = position->second;
+    node.value = value;
+    if (inserted) {
+        node.id = Mint<host::KeyId>();
+        keys.emplace(node.id, KeyLocation{&envelope, position});
+    }
+    return node.id;
+}
+
+void Scene::Impl::DestroyKey(host::KeyId key) {
+    const auto found = keys.find(key);
+    if (found == keys.end()) return;
+    found->second.envelope->keys.erase(found->second.position);
+    keys.erase(found);
+}
+
+bool Scene::Impl::MoveKey(KeyLocation &location, double time) {
+    if (!std::isfinite(time)) return false;
+    KeyMap &envelopeKeys = location.envelope->keys;
+    if (location.position->first == time) return true;
+    if (envelopeKeys.contains(time)) return false;
+    // Moving the node itself keeps the key's parameters and its identity.
+    auto node = envelopeKeys.extract(location.position);
+    node.key() = time;
+    location.position = envelopeKeys.insert(std::move(node)).position;
+    return true;
+}
+
+host::ChannelId Scene::Impl::NextChannel(host::ChannelGroupId groupId, host::ChannelId previous) {
+    Group *group = FindGroup(groupId);
+    if (group == nullptr) return nullptr;
+    const std::vector<host::ChannelId> &members = group->channels;
+    std::size_t nextIndex = 0;
+    if (previous != nullptr) {
+        const Channel *channel = FindChannel(previous);
+        if (channel == nullptr || channel->group != groupId) return nullptr;
+        nextIndex = channel->indexInGroup + 1;
+    }
+    const host::ChannelId first = members.empty() ? nullptr : members.front();
+    const host::ChannelId realNext = nextIndex < members.size() ? members[nextIndex] : nullptr;
+    return group->walk.Step(previous == nullptr, first, realNext, misbehaviour.secondWalkDrift,
+                            [&](host::ChannelId member, int count) {
+                                const std::size_t index = FindChannel(member)->indexInGroup;
+                                return members.size() - index > static_cast<std::size_t>(count);
+                            });
+}
+
+host::KeyId Scene::Impl::NextKey(host::EnvelopeId envelopeId, host::KeyId previous) {
+    Envelope *envelope = FindEnvelope(envelopeId);
+    if (envelope == nullptr) return nullptr;
+    KeyMap::iterator next = envelope->keys.begin();
+    if (previous != nullptr) {
+        const KeyLocation *location = FindKey(envelopeId, previous);
+        if (location == nullptr) return nullptr;
+        next = std::next(location->position);
+    }
+    const KeyMap &envelopeKeys = envelope->keys;
+    const host::KeyId first = envelopeKeys.empty() ? nullptr : envelopeKeys.begin()->second.id;
+    const host::KeyId realNext = next == envelope->keys.end() ? nullptr : next->second.id;
+    return envelope->walk.Step(previous == nullptr, first, realNext, misbehaviour.secondWalkDrift,
+                               [&](host::KeyId, int count) {
+                                   auto position = next;
+                                   for (int i = 0; i <= count; ++i, ++position)
+                                       if (position == envelopeKeys.end()) return false;
+                                   return true;
+                               });
+}
+
+void Scene::Impl::SetSelection(std::vector<host::ItemId> items) {
+    selection = std::move(items);
+    selectionList = selection;
+    selectionList.push_back(nullptr);
+    interfaceInfo.selItems = selectionList.data();
+}
+
+// ---------------------------------------------------------------------------
+// The scene as tests and programs build and read it. Naming something the
+// scene does not hold is a mistake in the caller, so it throws here, unlike
+// the services, which ignore what they do not know as the real host does.
+
+namespace {
+
+[[noreturn]] void Unknown(const char *what) {
+    throw std::invalid_argument(std::string("the scene has no such ") + what);
+}
+
+template <typename Record>
+Record &Require(Record *record, const char *what) {
+    if (record == nullptr) Unknown(what);
+    return *record;
+}
+
+}  // namespace
+
+Scene::Scene() : impl_(std::make_unique<Impl>()) {}
+Scene::~Scene() = default;
+
+host::ItemId Scene::AddItem(std::string name) {
+    return impl_->NewItem(std::move(name));
+}
+
+host::ChannelId Scene::AddChannel(host::ItemId item, std::string name, int type) {
+    const Impl::Item &owner = Require(impl_->FindItem(item), "item");
+    return impl_->NewChannel(*impl_->FindGroup(owner.group), std::move(name), type).id;
+}
+
+void Scene::DetachEnvelope(host::ChannelId channel) {
+    Require(impl_->FindChannel(channel), "channel").envelope = nullptr;
+}
+
+host::KeyId Scene::AddKey(host::ChannelId channel, double time, double value) {
+    const Impl::Channel &owner = Require(impl_->FindChannel(channel), "channel");
+    Impl::Envelope &envelope = Require(impl_->FindEnvelope(owner.envelope), "envelope");
+    if (!std::isfinite(time)) throw std::invalid_argument("a key needs a finite time");
+    return impl_->CreateKey(envelope, time, value);
+}
+
+void Scene::SetKeyParameter(host::KeyId key, int tag, const Slot &slot) {
+    if (tag < host::LWKEY_SHAPE || tag >= host::KEY_PARAMETER_COUNT)
+        throw std::out_of_range("key parameter tags run from 2 to 9");
+    Impl::KeyLocation &location = Require(impl_->FindKey(key), "key");
+    location.position->second.parameters[static_cast<std::size_t>(tag - host::LWKEY_SHAPE)] = slot;
+}
+
+void Scene::SetAttribute(host::EnvelopeId envelope, int attribute, int value) {
+    Impl::Envelope &record = Require(impl_->FindEnvelope(envelope), "envelope");
+    if (attribute < 0 || attribute >= host::ENVELOPE_ATTRIBUTE_COUNT)
+        throw std::out_of_range("envelope attributes run from 0 to 2");
+    record.attributes[static_cast<std::size_t>(attribute)] = value;
+}
+
+int Scene::Attribute(host::EnvelopeId envelope, int attribute) const {
+    const Impl::Envelope &record = Require(impl_->FindEnvelope(envelope), "envelope");
+    if (attribute < 0 || attribute >= host::ENVELOPE_ATTRIBUTE_COUNT)
+        throw std::out_of_range("envelope attributes run from 0 to 2");
+    return record.attributes[static_cast<std::size_t>(attribute)];
+}
+
+std::optional<host::ItemId> Scene::FindItem(std::string_view name) const {
+    for (host::ItemId item : impl_->itemOrder)
+        if (impl_->items.at(item).name == name) return item;
+    return std::nullopt;
+}
+
+std::optional<host::ChannelId> Scene::FindChannel(host::ItemId item, std::string_view name) const {
+    const Impl::Item *owner = impl_->FindItem(item);
+    if (owner == nullptr) return std::nullopt;
+    for (host::ChannelId channel : impl_->groups.at(owner->group).channels)
+        if (impl_->channels.at(channel).name == name) return channel;
+    return std::nullopt;
+}
+
+std::string Scene::ItemName(host::ItemId item) const {
+    return Require(impl_->FindItem(item), "item").name;
+}
+
+host::ChannelGroupId Scene::GroupOf(host::ItemId item) const {
+    return Require(impl_->FindItem(item), "item").group;
+}
+
+std::vector<ChannelState> Scene::Channels(host::ItemId item) const {
+    const Impl::Item &owner = Require(impl_->FindItem(item), "item");
+    std::vector<ChannelState> states;
+    for (host::ChannelId id : impl_->groups.at(owner.group).channels) {
+        const Impl::Channel &channel = impl_->channels.at(id);
+        states.push_back(ChannelState{channel.id, channel.name, channel.type, channel.envelope});
+    }
+    return states;
+}
+
+std::vector<KeyState> Scene::Keys(host::EnvelopeId envelope) const {
+    const Impl::Envelope &record = Require(impl_->FindEnvelope(envelope), "envelope");
+    std::vector<KeyState> states;
+    states.reserve(record.keys.size());
+    for (const auto &[time, node] : record.keys)
+        states.push_back(KeyState{node.id, node.value, time, node.parameters});
+    return states;
+}
+
+std::size_t Scene::KeyCount(host::EnvelopeId envelope) const {
+    return Require(impl_->FindEnvelope(envelope), "envelope").keys.size();
+}
+
+std::size_t Scene::TotalKeyCount() const {
+    return impl_->keys.size();
+}
+
+void Scene::Select(std::vector<host::ItemId> items) {
+    // A null entry would end the module's view of the list early.
+    if (std::find(items.begin(), items.end(), nullptr) != items.end())
+        throw std::invalid_argument("a selection cannot hold a null item");
+    impl_->SetSelection(std::move(items));
+}
+
+const std::vector<host::ItemId> &Scene::Selection() const {
+    return impl_->selection;
+}
+
+void Scene::SetFrames(int frameStart, int frameEnd) {
+    impl_->sceneInfo.frameStart = frameStart;
+    impl_->sceneInfo.frameEnd = frameEnd;
+}
+
+void Scene::SetFramesPerSecond(double fps) {
+    impl_->sceneInfo.framesPerSecond = fps;
+}
+
+int Scene::FrameStart() const {
+    return impl_->sceneInfo.frameStart;
+}
+int Scene::FrameEnd() const {
+    return impl_->sceneInfo.frameEnd;
+}
+double Scene::FramesPerSecond() const {
+    return impl_->sceneInfo.framesPerSecond;
+}
+
+Misbehaviour &Scene::misbehave() {
+    return impl_->misbehaviour;
+}
+
+}  // namespace standin

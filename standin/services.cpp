@@ -1,0 +1,305 @@
+// The animation and message services, and the global lookup that hands out
+// every service table.
+//
+// The tables are plain C: each function finds the host it serves through
+// Host::Current(), does nothing when there is none, and ignores identifiers
+// that the scene never handed out, answering null or 0 as the real host does.
+//
+// Trace arguments are `name=value` pairs separated by spaces, in the order of
+// the function's parameters: identifiers as their serial number or "null",
+// module text as quoted UTF-8, doubles in their shortest exact form.
+#include <charconv>
+#include <cstring>
+#include <string>
+
+#include "standin/host_internal.h"
+
+namespace standin {
+
+std::string RenderHandle(const void *handle) {
+    return handle == nullptr ? "null" : std::to_string(SerialOf(handle));
+}
+
+std::string RenderText(const char *cp932) {
+    if (cp932 == nullptr) return "null";
+    return '"' + Utf8FromCp932(cp932) + '"';
+}
+
+std::string RenderDouble(double value) {
+    char text[64];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, result.ptr);
+}
+
+namespace {
+
+std::string RenderBytes(const void *slot) {
+    static constexpr char DIGITS[] = "0123456789abcdef";
+    std::string text;
+    const auto *bytes = static_cast<const unsigned char *>(slot);
+    for (int i = 0; i < host::KEY_SLOT_BYTES; ++i) {
+        text += DIGITS[bytes[i] >> 4];
+        text += DIGITS[bytes[i] & 0x0F];
+    }
+    return text;
+}
+
+std::string KeyArguments(host::EnvelopeId envelope, host::KeyId key, int tag) {
+    return "envelope=" + RenderHandle(envelope) + " key=" + RenderHandle(key) +
+           " tag=" + std::to_string(tag);
+}
+
+// What keySet is about to write, as the trace shows it.
+std::string RenderSlot(int tag, const void *slot) {
+    if (slot == nullptr) return " slot=null";
+    if (tag == host::LWKEY_VALUE || tag == host::LWKEY_TIME) {
+        double value;
+        std::memcpy(&value, slot, sizeof value);
+        return " value=" + RenderDouble(value);
+    }
+    if (tag >= host::LWKEY_SHAPE && tag < host::KEY_PARAMETER_COUNT)
+        return " bytes=" + RenderBytes(slot);
+    return "";
+}
+
+}  // namespace
+
+struct Host::Services {
+    static constexpr const char *ITEM_INFO = host::ITEM_INFO_NAME;
+    static constexpr const char *CHANNEL_INFO = host::CHANNEL_INFO_NAME;
+    static constexpr const char *ENVELOPES = host::ENVELOPE_FUNCS_NAME;
+    static constexpr const char *MESSAGES = host::MESSAGE_FUNCS_NAME;
+
+    // Every service call starts here: the current host, with the call traced.
+    // Arguments are rendered only when tracing, since walks over millions of
+    // keys pass through here.
+    template <typename RenderArguments>
+    static Host *Enter(const char *service, const char *operation,
+                       RenderArguments &&renderArguments) {
+        Host *host = Host::Current();
+        if (host != nullptr && host->tracing_) host->Record(service, operation, renderArguments());
+        return host;
+    }
+
+    static Scene::Impl &SceneOf(Host &host) { return host.scene_.impl(); }
+
+    // -- "LW Item Info 3"
+
+    static const char *ItemName(host::ItemId item) {
+        Host *host = Enter(ITEM_INFO, "name", [&] { return "item=" + RenderHandle(item); });
+        if (host == nullptr) return nullptr;
+        const Scene::Impl::Item *record = SceneOf(*host).FindItem(item);
+        return record == nullptr ? nullptr : record->name.c_str();
+    }
+
+    static host::ChannelGroupId ChannelGroup(host::ItemId item) {
+        Host *host = Enter(ITEM_INFO, "chanGroup", [&] { return "item=" + RenderHandle(item); });
+        if (host == nullptr) return nullptr;
+        const Scene::Impl::Item *record = SceneOf(*host).FindItem(item);
+        return record == nullptr ? nullptr : record->group;
+    }
+
+    // -- "Channel Info 2"
+
+    static host::ChannelId NextChannel(host::ChannelGroupId group, host::ChannelId previous) {
+        Host *host = Enter(CHANNEL_INFO, "nextChannel", [&] {
+            return "group=" + RenderHandle(group) + " previous=" + RenderHandle(previous);
+        });
+        return host == nullptr ? nullptr : SceneOf(*host).NextChannel(group, previous);
+    }
+
+    static const Scene::Impl::Channel *FindChannel(const char *operation, host::ChannelId channel) {
+        Host *host =
+            Enter(CHANNEL_INFO, operation, [&] { return "channel=" + RenderHandle(channel); });
+        return host == nullptr ? nullptr : SceneOf(*host).FindChannel(channel);
+    }
+
+    static const char *ChannelName(host::ChannelId channel) {
+        const Scene::Impl::Channel *record = FindChannel("channelName", channel);
+        return record == nullptr ? nullptr : record->name.c_str();
+    }
+
+    static int ChannelType(host::ChannelId channel) {
+        const Scene::Impl::Channel *record = FindChannel("channelType", channel);
+        return record == nullptr ? 0 : record->type;
+    }
+
+    static host::EnvelopeId ChannelEnvelope(host::ChannelId channel) {
+        const Scene::Impl::Channel *record = FindChannel("channelEnvelope", channel);
+        return record == nullptr ? nullptr : record->envelope;
+    }
+
+    // -- "Animation Envelopes"
+
+    static host::EnvelopeId CreateEnvelope(host::ChannelGroupId group, const char *name,
+                                           int channelType) {
+        Host *host = Enter(ENVELOPES, "create", [&] {
+            return "group=" + RenderHandle(group) + " name=" + RenderText(name) +
+                   " type=" + std::to_string(channelType);
+        });
+        if (host == nullptr) return nullptr;
+        Scene::Impl &scene = SceneOf(*host);
+        Scene::Impl::Group *record = scene.FindGroup(group);
+        if (record == nullptr || scene.misbehaviour.refuseCreate) return nullptr;
+        return scene.NewChannel(*record, name == nullptr ? "" : name, channelType).envelope;
+    }
+
+    static host::KeyId CreateKey(host::EnvelopeId envelope, double time, double value) {
+        Host *host = Enter(ENVELOPES, "createKey", [&] {
+            return "envelope=" + RenderHandle(envelope) + " time=" + RenderDouble(time) +
+                   " value=" + RenderDouble(value);
+        });
+        if (host == nullptr) return nullptr;
+        Scene::Impl &scene = SceneOf(*host);
+        Scene::Impl::Envelope *record = scene.FindEnvelope(envelope);
+        if (record == nullptr || scene.misbehaviour.refuseCreateKey) return nullptr;
+        return scene.CreateKey(*record, time, value);
+    }
+
+    static void DestroyKey(host::EnvelopeId envelope, host::KeyId key) {
+        Host *host = Enter(ENVELOPES, "destroyKey", [&] {
+            return "envelope=" + RenderHandle(envelope) + " key=" + RenderHandle(key);
+        });
+        if (host == nullptr) return;
+        Scene::Impl &scene = SceneOf(*host);
+        if (scene.FindKey(envelope, key) != nullptr) scene.DestroyKey(key);
+    }
+
+    static host::KeyId NextKey(host::EnvelopeId envelope, host::KeyId previous) {
+        Host *host = Enter(ENVELOPES, "nextKey", [&] {
+            return "envelope=" + RenderHandle(envelope) + " previous=" + RenderHandle(previous);
+        });
+        return host == nullptr ? nullptr : SceneOf(*host).NextKey(envelope, previous);
+    }
+
+    // Tags 0 and 1 are the key's value and time as doubles; tags 2 to 9 are
+    // eight bytes the host keeps without reading them.
+    static int KeyGet(host::EnvelopeId envelope, host::KeyId key, int tag, void *slot) {
+        Host *host = Enter(ENVELOPES, "keyGet", [&] { return KeyArguments(envelope, key, tag); });
+        if (host == nullptr || slot == nullptr) return 0;
+        const Scene::Impl::KeyLocation *location = SceneOf(*host).FindKey(envelope, key);
+        if (location == nullptr) return 0;
+        const auto &[time, node] = *location->position;
+        if (tag == host::LWKEY_VALUE) {
+            std::memcpy(slot, &node.value, sizeof node.value);
+        } else if (tag == host::LWKEY_TIME) {
+            std::memcpy(slot, &time, sizeof time);
+        } else if (tag >= host::LWKEY_SHAPE && tag < host::KEY_PARAMETER_COUNT) {
+            std::memcpy(slot,
+                        node.parameters[static_cast<std::size_t>(tag - host::LWKEY_SHAPE)].data(),
+                        host::KEY_SLOT_BYTES);
+        } else {
+            return 0;
+        }
+        return 1;
+    }
+
+    static int KeySet(host::EnvelopeId envelope, host::KeyId key, int tag, void *slot) {
+        Host *host = Enter(ENVELOPES, "keySet", [&] {
+            return KeyArguments(envelope, key, tag) + RenderSlot(tag, slot);
+        });
+        if (host == nullptr || slot == nullptr) return 0;
+        Scene::Impl::KeyLocation *location = SceneOf(*host).FindKey(envelope, key);
+        if (location == nullptr) return 0;
+        if (tag == host::LWKEY_VALUE) {
+            std::memcpy(&location->position->second.value, slot, sizeof(double));
+            return 1;
+        }
+        if (tag == host::LWKEY_TIME) {
+            double time;
+            std::memcpy(&time, slot, sizeof time);
+            return SceneOf(*host).MoveKey(*location, time) ? 1 : 0;
+        }
+        if (tag >= host::LWKEY_SHAPE && tag < host::KEY_PARAMETER_COUNT) {
+            Slot &parameter = location->position->second
+                                  .parameters[static_cast<std::size_t>(tag - host::LWKEY_SHAPE)];
+            std::memcpy(parameter.data(), slot, host::KEY_SLOT_BYTES);
+            return 1;
+        }
+        return 0;
+    }
+
+    // The second argument does not choose the attribute; it only shows in
+    // the trace.
+    static int EnvelopeGet(host::EnvelopeId envelope, host::ChannelGroupId group, int tag,
+                           int *value) {
+        Host *host = Enter(ENVELOPES, "egGet", [&] {
+            return "envelope=" + RenderHandle(envelope) + " group=" + RenderHandle(group) +
+                   " tag=" + std::to_string(tag);
+        });
+        int *attribute = Attribute(host, envelope, tag);
+        if (attribute == nullptr || value == nullptr) return 0;
+        *value = *attribute;
+        return 1;
+    }
+
+    static int EnvelopeSet(host::EnvelopeId envelope, host::ChannelGroupId group, int tag,
+                           int *value) {
+        Host *host = Enter(ENVELOPES, "egSet", [&] {
+            return "envelope=" + RenderHandle(envelope) + " group=" + RenderHandle(group) +
+                   " tag=" + std::to_string(tag) +
+                   " value=" + (value == nullptr ? "null" : std::to_string(*value));
+        });
+        int *attribute = Attribute(host, envelope, tag);
+        if (attribute == nullptr || value == nullptr) return 0;
+        *attribute = *value;
+        return 1;
+    }
+
+    static int *Attribute(Host *host, host::EnvelopeId envelope, int tag) {
+        if (host == nullptr || tag < 0 || tag >= host::ENVELOPE_ATTRIBUTE_COUNT) return nullptr;
+        Scene::Impl::Envelope *record = SceneOf(*host).FindEnvelope(envelope);
+        return record == nullptr ? nullptr : &record->attributes[static_cast<std::size_t>(tag)];
+    }
+
+    // -- "Info Messages 2"
+
+    static void Error(const char *line1, const char *line2) {
+        Host *host = Enter(MESSAGES, "error", [&] {
+            return "line1=" + RenderText(line1) + " line2=" + RenderText(line2);
+        });
+        if (host == nullptr) return;
+        std::string first = line1 == nullptr ? "" : line1;
+        std::string second = line2 == nullptr ? "" : line2;
+        std::string shown = "error: " + Utf8FromCp932(first);
+        if (!second.empty()) shown += " / " + Utf8FromCp932(second);
+        host->errors_.emplace_back(std::move(first), std::move(second));
+        host->Say(std::move(shown));
+    }
+
+    // -- The global lookup
+
+    static void *Lookup(const char *serviceName, int use) {
+        Host *host = Enter("global", serviceName == nullptr ? "null" : serviceName,
+                           [&] { return "use=" + std::to_string(use); });
+        if (host == nullptr || serviceName == nullptr) return nullptr;
+        // Modules receive the tables as mutable pointers, as the host API types them.
+        static host::ItemInfo itemInfo{ItemName, ChannelGroup};
+        static host::ChannelInfo channelInfo{NextChannel, ChannelName, ChannelType,
+                                             ChannelEnvelope};
+        static host::EnvelopeFuncs envelopeFuncs{CreateEnvelope, CreateKey,  DestroyKey,
+                                                 NextKey,        KeyGet,     KeySet,
+                                                 EnvelopeGet,    EnvelopeSet};
+        static host::MessageFuncs messageFuncs{Error};
+        const std::string_view name = serviceName;
+        Scene::Impl &scene = SceneOf(*host);
+        if (name == host::ITEM_INFO_NAME) return &itemInfo;
+        if (name == host::INTERFACE_INFO_NAME) return &scene.interfaceInfo;
+        if (name == host::PANEL_SERVICES_NAME) return PanelState::Services();
+        if (name == host::SCENE_INFO_NAME) return &scene.sceneInfo;
+        if (name == host::CHANNEL_INFO_NAME) return &channelInfo;
+        if (name == host::ENVELOPE_FUNCS_NAME) return &envelopeFuncs;
+        if (name == host::MESSAGE_FUNCS_NAME) return &messageFuncs;
+        return nullptr;
+    }
+};
+
+host::GlobalFunc GlobalLookup() {
+    return Host::Services::Lookup;
+}
+
+host::GlobalFunc Host::Global() const {
+    return GlobalLookup();
+}
+
+}  // namespace standin
