@@ -1,12 +1,259 @@
 #include "copy/copy_command.h"
 
-#include "module/services.h"
+#include <cstdio>
+#include <cstring>
+#include <optional>
+
+#include "copy/capture.h"
+#include "copy/copy_session.h"
+#include "module/controls.h"
+#include "module/texts.h"
 
 namespace tamberlo {
 
+namespace {
+
+// The copy activation in progress; the host calls the panel callbacks only
+// while it runs, and they find their state here.
+CopySession *activeCopy = nullptr;
+
+// The group popup's entries; the first three also name channel groups.
+const char *groupChoices[] = {"Position", "Rotation", "Scale", texts::OTHERS, texts::ALL, nullptr};
+constexpr int GROUP_OTHERS = 3;
+constexpr int GROUP_ALL = 4;
+
+// ---------------------------------------------------------------------------
+// Lookups that the callbacks share. Every index the host or the user hands
+// in is checked, so that no flag outside the table is ever read or written.
+
+ItemRecord *CurrentItemRecord() {
+    CopySession &session = *activeCopy;
+    if (session.table == nullptr || session.currentItem < 0 ||
+        static_cast<std::size_t>(session.currentItem) >= session.table->size())
+        return nullptr;
+    return &(*session.table)[static_cast<std::size_t>(session.currentItem)];
+}
+
+ChannelRecord *ChannelOfCurrentItem(std::int32_t index) {
+    ItemRecord *item = CurrentItemRecord();
+    if (item == nullptr || index < 0 || index >= item->channelCount) return nullptr;
+    return &item->Channels()[static_cast<std::size_t>(index)];
+}
+
+void RedrawChannelList() {
+    host::Control *list = activeCopy->channelList;
+    list->draw(list, host::DR_GHOST);
+    list->draw(list, host::DR_RENDER);
+}
+
+bool InGroup(const ChannelRecord &channel, int choice) {
+    const char *name = channel.name.data();
+    if (choice == GROUP_ALL) return true;
+    char prefix[32];
+    if (choice >= 0 && choice < GROUP_OTHERS) {
+        std::snprintf(prefix, sizeof prefix, "%s.", groupChoices[choice]);
+        return std::strncmp(name, prefix, std::strlen(prefix)) == 0;
+    }
+    // The others: channels in none of the named groups.
+    for (int named = 0; named < GROUP_OTHERS; ++named) {
+        std::snprintf(prefix, sizeof prefix, "%s.", groupChoices[named]);
+        if (std::strncmp(name, prefix, std::strlen(prefix)) == 0) return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// List callbacks.
+
+// Called by the host whenever it draws the item list; reads the selection count.
+int ItemListCount(void *) {
+    return activeCopy != nullptr && activeCopy->table != nullptr ? activeCopy->selectedCount : 0;
+}
+
+// Called by the host for each row of the item list; returns the name in place.
+const char *ItemListName(void *, int index) {
+    if (activeCopy == nullptr || activeCopy->table == nullptr || index < 0 ||
+        static_cast<std::size_t>(index) >= activeCopy->table->size())
+        return "";
+    return (*activeCopy->table)[static_cast<std::size_t>(index)].name.data();
+}
+
+// Called by the host whenever it draws the channel list: the current item's channels.
+int ChannelListCount(void *) {
+    if (activeCopy == nullptr) return 0;
+    const ItemRecord *item = CurrentItemRecord();
+    return item != nullptr ? item->channelCount : 0;
+}
+
+// Called by the host for each row of the channel list; the text lives in the
+// row buffer until the next call.
+const char *ChannelListName(void *, int index) {
+    if (activeCopy == nullptr) return "";
+    const ChannelRecord *channel = ChannelOfCurrentItem(index);
+    if (channel == nullptr) return "";
+    std::snprintf(activeCopy->channelRowBuffer.data(), activeCopy->channelRowBuffer.size(), "%s %s",
+                  channel->enabled != 0 ? "*" : " ", channel->name.data());
+    return activeCopy->channelRowBuffer.data();
+}
+
+// ---------------------------------------------------------------------------
+// Event handlers, called by the host after the user changes their control.
+
+// Shows the flag of the channel picked in the channel list on the switch.
+void ChannelPick(host::Control *, void *) {
+    CopySession &session = *activeCopy;
+    const ChannelRecord *channel = ChannelOfCurrentItem(GetValue(session.channelList));
+    if (channel == nullptr) {
+        // Nothing to switch: the switch stays greyed out and off.
+        session.enabledSwitch->draw(session.enabledSwitch, host::DR_GHOST);
+        SetValue(session.enabledSwitch, 0);
+        return;
+    }
+    session.enabledSwitch->draw(session.enabledSwitch, host::DR_RENDER);
+    SetValue(session.enabledSwitch, channel->enabled != 0 ? 1 : 0);
+}
+
+// The user picked an item: show its channels from the first row.
+void ItemPick(host::Control *, void *) {
+    CopySession &session = *activeCopy;
+    session.currentItem = GetValue(session.itemList);
+    SetValue(session.channelList, 0);
+    ChannelPick(session.channelList, nullptr);
+    RedrawChannelList();
+}
+
+// The user flipped the switch: the picked channel follows it.
+void EnabledChange(host::Control *, void *) {
+    CopySession &session = *activeCopy;
+    const std::int32_t on = GetValue(session.enabledSwitch);
+    ChannelRecord *channel = ChannelOfCurrentItem(GetValue(session.channelList));
+    if (channel != nullptr) channel->enabled = on != 0 ? 1 : 0;
+    RedrawChannelList();
+}
+
+// The user chose a group: switch it all on if any of it is off, else all off.
+void GroupToggle(host::Control *, void *) {
+    CopySession &session = *activeCopy;
+    const std::int32_t choice = GetValue(session.groupPopup);
+    ItemRecord *item = CurrentItemRecord();
+    if (item != nullptr && choice >= 0 && choice <= GROUP_ALL) {
+        int members = 0;
+        int enabled = 0;
+        for (const ChannelRecord &channel : item->Channels()) {
+            if (!InGroup(channel, choice)) continue;
+            ++members;
+            if (channel.enabled != 0) ++enabled;
+        }
+        const std::uint8_t flag = enabled != members ? 1 : 0;
+        for (ChannelRecord &channel : item->Channels())
+            if (InGroup(channel, choice)) channel.enabled = flag;
+    }
+    RedrawChannelList();
+    ChannelPick(session.channelList, nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// Building the panel.
+
+host::Control *AddControl(const CopySession &session, const char *typeName, const char *label) {
+    return session.services.panels->addControl(session.panel, typeName, &SharedControlDescriptor(),
+                                               label);
+}
+
+void AddControls(CopySession &session) {
+    host::ControlDescriptor &controlDescriptor = SharedControlDescriptor();
+    controlDescriptor.type = host::LWT_INTEGER;
+    session.startFrameControl = AddControl(session, "NumControl", texts::START_FRAME);
+    controlDescriptor.type = host::LWT_INTEGER;
+    session.endFrameControl = AddControl(session, "NumControl", texts::END_FRAME);
+
+    controlDescriptor.type = host::LWT_POPUP;
+    controlDescriptor.shape.width = 300;
+    controlDescriptor.visibleRows = 10;
+    controlDescriptor.countFn = ItemListCount;
+    controlDescriptor.nameFn = ItemListName;
+    session.itemList = AddControl(session, "ListBoxControl", texts::ITEM);
+
+    controlDescriptor.type = host::LWT_POPUP;
+    controlDescriptor.shape.width = 300;
+    controlDescriptor.visibleRows = 10;
+    controlDescriptor.countFn = ChannelListCount;
+    controlDescriptor.nameFn = ChannelListName;
+    session.channelList = AddControl(session, "ListBoxControl", texts::CHANNEL);
+
+    controlDescriptor.type = host::LWT_BOOLEAN;
+    session.enabledSwitch = AddControl(session, "BoolControl", texts::ENABLED);
+
+    controlDescriptor.type = host::LWT_CHOICE;
+    controlDescriptor.shape.choices = groupChoices;
+    session.groupPopup = AddControl(session, "PopupControl", texts::SWITCH_ALL);
+
+    controlDescriptor.type = host::LWT_STRING;
+    controlDescriptor.shape.width = 100;
+    session.saveSetButton = AddControl(session, "FileButtonControl", texts::SAVE_SET);
+    controlDescriptor.type = host::LWT_STRING;
+    controlDescriptor.shape.width = 100;
+    session.loadSetButton = AddControl(session, "FileButtonControl", texts::LOAD_SET);
+}
+
+// Makes the session visible to the callbacks for as long as it lives.
+struct ActiveCopy {
+    explicit ActiveCopy(CopySession &session) { activeCopy = &session; }
+    ~ActiveCopy() { activeCopy = nullptr; }
+    ActiveCopy(const ActiveCopy &) = delete;
+    ActiveCopy &operator=(const ActiveCopy &) = delete;
+};
+
+// Destroys the panel when the command ends, unless capture already did.
+struct PanelGuard {
+    CopySession &session;
+    ~PanelGuard() {
+        if (session.panel != nullptr) session.services.panels->destroy(session.panel);
+        session.panel = nullptr;
+    }
+};
+
+}  // namespace
+
 void CopyCommand(host::GlobalFunc global, void * /*local*/) {
-    const HostServices services = LookUpServices(global);
-    (void)services;
+    CopySession session;
+    session.services = LookUpServices(global);
+    const HostServices &services = session.services;
+
+    session.panel = services.panels->create(texts::PANEL_TITLE, services.panels);
+    if (session.panel == nullptr) return;
+    ActiveCopy active(session);
+    // The table outlives the panel guard, so the panel is always destroyed
+    // before the table is released.
+    std::optional<ItemTable> table;
+    PanelGuard panelGuard{session};
+
+    services.panels->globalFun = global;
+    session.currentItem = -1;
+    AddControls(session);
+
+    session.selectedCount = CountSelectedItems(services);
+    if (session.selectedCount == 0) {
+        services.messages->error(texts::NO_ITEM_SELECTED, "");
+        return;
+    }
+    table.emplace(BuildItemTable(services, session.selectedCount));
+    session.table = &*table;
+
+    AttachEvent(session.itemList, session.table, ItemPick);
+    AttachEvent(session.channelList, session.table, ChannelPick);
+    AttachEvent(session.enabledSwitch, session.table, EnabledChange);
+    AttachEvent(session.groupPopup, session.table, GroupToggle);
+
+    session.enabledSwitch->draw(session.enabledSwitch, host::DR_GHOST);
+    SetValue(session.itemList, 0);
+    SetValue(session.startFrameControl, services.sceneInfo->frameStart);
+    SetValue(session.endFrameControl, services.sceneInfo->frameEnd);
+    session.framesPerSecond = services.sceneInfo->framesPerSecond;
+
+    const int confirmed = services.panels->open(
+        session.panel, host::PANF_BLOCKING | host::PANF_CANCEL | host::PANF_FRAME);
+    if (confirmed != 0) CaptureMotion(session);
 }
 
 }  // namespace tamberlo

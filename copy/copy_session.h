@@ -1,0 +1,37 @@
+// What one copy activation shares between its body, the panel callbacks the
+// host calls while the panel is open, and capture.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "host/host_api.h"
+#include "model/item_table.h"
+#include "module/services.h"
+
+namespace tamberlo {
+
+struct CopySession {
+    HostServices services;
+    host::PanelId panel = nullptr;
+
+    host::Control *startFrameControl = nullptr;
+    host::Control *endFrameControl = nullptr;
+    host::Control *itemList = nullptr;
+    host::Control *channelList = nullptr;
+    host::Control *enabledSwitch = nullptr;
+    host::Control *groupPopup = nullptr;
+    host::Control *saveSetButton = nullptr;
+    host::Control *loadSetButton = nullptr;
+
+    // Null until this activation has built its table: the lists show nothing
+    // before then, whatever an earlier activation left.
+    ItemTable *table = nullptr;
+    std::int32_t selectedCount = 0;
+    std::int32_t currentItem = -1;  // the item whose channels the channel list shows
+    double framesPerSecond = 0.0;
+
+    std::array<char, 512> channelRowBuffer{};
+};
+
+}  // namespace tamberlo

@@ -1,0 +1,59 @@
+// The module's user-facing texts, as the host shows them: Shift_JIS (code
+// page 932) bytes. Each is written escaped, with its text in the comment.
+#pragma once
+
+namespace tamberlo::texts {
+
+// Both panels carry the same title.
+inline constexpr const char PANEL_TITLE[] = "Ruxo_Tamberlo (COPY) v0.1i";
+
+// "アイテムが選ばれていません。"
+inline constexpr const char NO_ITEM_SELECTED[] =
+    "\x83\x41\x83\x43\x83\x65\x83\x80\x82\xaa\x91\x49\x82\xce\x82\xea\x82\xc4\x82\xa2\x82\xdc\x82"
+    "\xb9\x82\xf1\x81\x42";
+
+// "モーションがコピーされていません"
+inline constexpr const char NOTHING_COPIED[] =
+    "\x83\x82\x81\x5b\x83\x56\x83\x87\x83\x93\x82\xaa\x83\x52\x83\x73\x81\x5b\x82\xb3\x82\xea\x82"
+    "\xc4\x82\xa2\x82\xdc\x82\xb9\x82\xf1";
+
+// "コピー元と選択アイテムの数が一致しません。"
+inline constexpr const char COUNT_MISMATCH[] =
+    "\x83\x52\x83\x73\x81\x5b\x8c\xb3\x82\xc6\x91\x49\x91\xf0\x83\x41\x83\x43\x83\x65\x83\x80\x82"
+    "\xcc\x90\x94\x82\xaa\x88\xea\x92\x76\x82\xb5\x82\xdc\x82\xb9\x82\xf1\x81\x42";
+
+// "貼り付け開始フレーム"
+inline constexpr const char PASTE_START_FRAME[] =
+    "\x93\x5c\x82\xe8\x95\x74\x82\xaf\x8a\x4a\x8e\x6e\x83\x74\x83\x8c\x81\x5b\x83\x80";
+
+// "開始フレーム"
+inline constexpr const char START_FRAME[] = "\x8a\x4a\x8e\x6e\x83\x74\x83\x8c\x81\x5b\x83\x80";
+
+// "終了フレーム"
+inline constexpr const char END_FRAME[] = "\x8f\x49\x97\xb9\x83\x74\x83\x8c\x81\x5b\x83\x80";
+
+// "アイテム"
+inline constexpr const char ITEM[] = "\x83\x41\x83\x43\x83\x65\x83\x80";
+
+// "チャンネル"
+inline constexpr const char CHANNEL[] = "\x83\x60\x83\x83\x83\x93\x83\x6c\x83\x8b";
+
+// "有効"
+inline constexpr const char ENABLED[] = "\x97\x4c\x8c\xf8";
+
+// "一括切り替え"
+inline constexpr const char SWITCH_ALL[] = "\x88\xea\x8a\x87\x90\xd8\x82\xe8\x91\xd6\x82\xa6";
+
+// "セット保存"
+inline constexpr const char SAVE_SET[] = "\x83\x5a\x83\x62\x83\x67\x95\xdb\x91\xb6";
+
+// "セット読込"
+inline constexpr const char LOAD_SET[] = "\x83\x5a\x83\x62\x83\x67\x93\xc7\x8d\x9e";
+
+// "その他"
+inline constexpr const char OTHERS[] = "\x82\xbb\x82\xcc\x91\xbc";
+
+// "すべて"
+inline constexpr const char ALL[] = "\x82\xb7\x82\xd7\x82\xc4";
+
+}  // namespace tamberlo::texts

@@ -1,0 +1,91 @@
+// Small scenes and user scripts shared by the suites that drive copy and paste.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "standin/standin.h"
+
+namespace tamberlo_test {
+
+struct KeySpec {
+    double time;
+    double value;
+};
+
+struct ChannelSpec {
+    std::string name;
+    std::vector<KeySpec> keys;
+    int type = 0;
+};
+
+// Adds an item with the given channels and keys; returns it.
+inline host::ItemId AddItem(standin::Scene &scene, const std::string &name,
+                            const std::vector<ChannelSpec> &channels) {
+    const host::ItemId item = scene.AddItem(name);
+    for (const ChannelSpec &spec : channels) {
+        const host::ChannelId channel = scene.AddChannel(item, spec.name, spec.type);
+        for (const KeySpec &key : spec.keys) scene.AddKey(channel, key.time, key.value);
+    }
+    return item;
+}
+
+// The keys of an item's channel as (time, value) pairs, in time order.
+inline std::vector<std::pair<double, double>> KeysOf(const standin::Scene &scene, host::ItemId item,
+                                                     const std::string &channel) {
+    std::vector<std::pair<double, double>> keys;
+    const auto found = scene.FindChannel(item, channel);
+    if (!found) return keys;
+    for (const standin::ChannelState &state : scene.Channels(item))
+        if (state.id == *found && state.envelope != nullptr)
+            for (const standin::KeyState &key : scene.Keys(state.envelope))
+                keys.emplace_back(key.time, key.value);
+    return keys;
+}
+
+// Keys compared with times equal to within a few units in the last place,
+// since a shifted time is computed as time + shift / fps.
+inline void ExpectKeys(const std::vector<std::pair<double, double>> &actual,
+                       const std::vector<std::pair<double, double>> &expected) {
+    ASSERT_EQ(actual.size(), expected.size());
+    for (std::size_t i = 0; i < actual.size(); ++i) {
+        EXPECT_DOUBLE_EQ(actual[i].first, expected[i].first) << "key " << i;
+        EXPECT_EQ(actual[i].second, expected[i].second) << "key " << i;
+    }
+}
+
+// The frame as a time at the given rate.
+inline double At(double frame, double fps = 30.0) {
+    return frame / fps;
+}
+
+// A user who confirms the panel with what it shows.
+inline standin::ScriptedUser::Script ConfirmAsShown() {
+    return [](standin::PanelSession &) { return standin::PanelOutcome::Confirm; };
+}
+
+inline standin::ScriptedUser::Script CancelAsShown() {
+    return [](standin::PanelSession &) { return standin::PanelOutcome::Cancel; };
+}
+
+// A user who types a frame range into the copy panel and confirms.
+inline standin::ScriptedUser::Script CopyFrames(int first, int last) {
+    return [first, last](standin::PanelSession &panel) {
+        panel.Type("開始フレーム", first);
+        panel.Type("終了フレーム", last);
+        return standin::PanelOutcome::Confirm;
+    };
+}
+
+// A user who types a paste start frame and confirms.
+inline standin::ScriptedUser::Script PasteAt(int start) {
+    return [start](standin::PanelSession &panel) {
+        panel.Type("貼り付け開始フレーム", start);
+        return standin::PanelOutcome::Confirm;
+    };
+}
+
+}  // namespace tamberlo_test
