@@ -1,29 +1,71 @@
-// The demo: Tamberlo loaded into the stand-in Layout host, its servers listed
-// and each one activated, showing what the module asks of the host.
+// The demo: one copy and paste, the whole road, in the stand-in Layout host.
+//
+// Items A and B carry motion; C and D carry motion of their own. The user
+// selects A then B, copies frames 10 to 20 with some channels switched off,
+// tries to paste onto C alone (refused: two items were copied), then selects
+// C then D and pastes at frame 30. Every panel, list, message and the keys of
+// every touched channel are printed, so a reader can check by eye that A's
+// motion landed on C and B's on D, shifted by 20 frames, and that the keys
+// outside the pasted frames were kept.
+#include <cstdio>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "apps/print.h"
 #include "standin/standin.h"
 
 namespace {
 
-void ShowActivation(standin::Host &host, const standin::LoadedModule &module,
-                    const std::string &server, int version) {
-    host.ClearTrace();
-    const std::size_t transcriptStart = host.Transcript().size();
-    const int result = host.Activate(module, server, version);
-    std::cout << "\nactivate \"" << server << "\" with interface version " << version
-              << " -> returns " << result << '\n';
-    int lookups = 0;
-    for (const standin::TraceEntry &entry : host.Trace()) {
-        if (entry.service == "global") {
-            std::cout << "    looks up \"" << entry.operation << "\" (" << entry.arguments << ")\n";
-            ++lookups;
-        }
+constexpr double FPS = 30.0;
+
+using standin::PanelOutcome;
+using standin::PanelSession;
+
+// Adds an item whose channels carry one key every `step` frames from `from`
+// to `to`; each value tells where it came from: item base + channel * 100 + frame.
+host::ItemId AddMovingItem(standin::Scene &scene, const std::string &name,
+                           const std::vector<std::string> &channels, int from, int to, int step,
+                           double base) {
+    const host::ItemId item = scene.AddItem(name);
+    for (std::size_t c = 0; c < channels.size(); ++c) {
+        const host::ChannelId channel = scene.AddChannel(item, channels[c]);
+        for (int frame = from; frame <= to; frame += step)
+            scene.AddKey(channel, frame / FPS, base + 100.0 * static_cast<double>(c) + frame);
     }
-    if (lookups == 0) std::cout << "    asks nothing of the host\n";
-    apps::PrintTranscript(host, transcriptStart);
+    return item;
+}
+
+std::string Format(double number) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", number);
+    return text;
+}
+
+void PrintItemKeys(const standin::Scene &scene, host::ItemId item) {
+    std::cout << "  " << scene.ItemName(item) << '\n';
+    for (const standin::ChannelState &channel : scene.Channels(item)) {
+        std::cout << "    " << channel.name << ":";
+        if (channel.envelope != nullptr)
+            for (const standin::KeyState &key : scene.Keys(channel.envelope))
+                std::cout << "  f" << Format(key.time * FPS) << "=" << Format(key.value);
+        std::cout << '\n';
+    }
+}
+
+void PrintKeys(const standin::Scene &scene, const std::vector<host::ItemId> &items,
+               const char *heading) {
+    std::cout << '\n' << heading << " (f<frame>=<value>)\n";
+    for (host::ItemId item : items) PrintItemKeys(scene, item);
+}
+
+void Heading(const std::string &text) {
+    std::cout << "\n== " << text << " ==\n";
+}
+
+void Activate(standin::Host &host, const standin::LoadedModule &module, const char *server) {
+    const int result = host.Activate(module, server);
+    std::cout << "activate \"" << server << "\" -> " << result << '\n';
 }
 
 }  // namespace
@@ -32,13 +74,63 @@ int main(int argc, char **argv) {
     const std::string path = argc > 1 ? argv[1] : "Tamberlo.p";
     try {
         standin::Host host;
-        host.EnableTrace(true);
+        standin::Scene &scene = host.scene();
         standin::LoadedModule module(path);
         apps::PrintServers(module);
-        for (const standin::ServerInfo &server : module.Servers()) {
-            ShowActivation(host, module, server.name, 1);
-            ShowActivation(host, module, server.name, 2);
-        }
+
+        scene.SetFramesPerSecond(FPS);
+        scene.SetFrames(0, 60);
+        const host::ItemId a =
+            AddMovingItem(scene, "A", {"Position.X", "Position.Y", "Rotation.H"}, 0, 30, 5, 1000);
+        const host::ItemId b =
+            AddMovingItem(scene, "B", {"Position.X", "Scale.X", "Scale.Y"}, 0, 30, 5, 2000);
+        const host::ItemId c =
+            AddMovingItem(scene, "C", {"Position.X", "Rotation.H"}, 24, 48, 3, 3000);
+        const host::ItemId d =
+            AddMovingItem(scene, "D", {"Position.X", "Dissolve"}, 24, 48, 3, 4000);
+        PrintKeys(scene, {a, b, c, d}, "The scene before");
+
+        Heading("Copy: A then B selected, frames 10 to 20, A's Rotation.H and B's Scale off");
+        scene.Select({a, b});
+        host.user().Then([](PanelSession &panel) {
+            panel.Type("開始フレーム", 10);
+            panel.Type("終了フレーム", 20);
+            panel.Pick("アイテム", 1);  // A: the list shows the selection reversed
+            panel.Pick("チャンネル", 2);
+            panel.SetBool("有効", false);
+            panel.Rows("チャンネル");
+            panel.Pick("アイテム", 0);  // B
+            panel.Choose("一括切り替え", 2);
+            panel.Rows("チャンネル");
+            return PanelOutcome::Confirm;
+        });
+        std::size_t shown = 0;
+        Activate(host, module, "Ruxo_Tamberlo copy");
+        shown = apps::PrintTranscript(host, shown);
+
+        Heading("Paste with only C selected: refused");
+        scene.Select({c});
+        Activate(host, module, "Ruxo_Tamberlo paste");
+        shown = apps::PrintTranscript(host, shown);
+
+        Heading("Paste: C then D selected, start frame 30");
+        scene.Select({c, d});
+        host.user().Then([&host](PanelSession &panel) {
+            host.Say("the start frame offered: " +
+                     std::to_string(panel.Control("貼り付け開始フレーム").value));
+            panel.Type("貼り付け開始フレーム", 30);
+            return PanelOutcome::Confirm;
+        });
+        Activate(host, module, "Ruxo_Tamberlo paste");
+        shown = apps::PrintTranscript(host, shown);
+
+        PrintKeys(scene, {c, d}, "C and D after the paste");
+        std::cout
+            << "\nC's Position.X now holds A's keys of frames 10 to 20 at frames 30 to 40, and\n"
+               "its own keys outside 30 to 40 are kept. C had no Position.Y: paste created\n"
+               "it. A's Rotation.H was switched off, so C's is untouched. D's Position.X\n"
+               "holds B's keys the same way; B's Scale channels were switched off and D's\n"
+               "Dissolve is untouched.\n";
         return 0;
     } catch (const std::exception &error) {
         std::cerr << "demo: " << error.what() << '\n';

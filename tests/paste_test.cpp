@@ -257,6 +257,27 @@ TEST_F(PasteTest, ParametersAndAttributesSurviveCopyAndPasteByteForByte) {
         EXPECT_EQ(scene.Attribute(channels[0].envelope, attribute), 100 * attribute - 7);
 }
 
+TEST_F(PasteTest, ChannelsWithoutEnvelopeAndRefusedKeysAreSkipped) {
+    const auto source =
+        AddItem(scene, "S",
+                {{"Detached", {{At(2), 1}}}, {"Missing", {{At(2), 2}}}, {"Kept", {{At(2), 3}}}});
+    const auto target = AddItem(scene, "T", {{"Detached", {}}, {"Kept", {{At(2), 9}}}});
+    Copy({source}, 0, 10);
+    scene.DetachEnvelope(*scene.FindChannel(target, "Detached"));
+    host.misbehave().refuseCreate = true;
+    Paste({target}, PasteAt(0));
+    // No envelope for the first two: nothing handed on; the third pastes.
+    EXPECT_FALSE(scene.FindChannel(target, "Missing").has_value());
+    ExpectKeys(KeysOf(scene, target, "Kept"), Keys{{At(2), 3}});
+
+    host.misbehave().refuseCreate = false;
+    host.misbehave().refuseCreateKey = true;
+    Paste({target}, PasteAt(0));
+    // The window was cleared, and no key could be created.
+    ExpectKeys(KeysOf(scene, target, "Kept"), Keys{});
+    EXPECT_TRUE(scene.FindChannel(target, "Missing").has_value());
+}
+
 TEST_F(PasteTest, CallsFollowTheOrderTheHostExpects) {
     const auto source = AddItem(scene, "S", {{"X", {{At(3), 1}}}});
     const auto target = AddItem(scene, "T", {{"X", {{At(3), 2}, {At(4), 3}}}});
