@@ -235,6 +235,7 @@ class Host {
     void MakeCurrent();
 
     Scene &scene() { return scene_; }
+    const Scene &scene() const { return scene_; }
     ScriptedUser &user() { return user_; }
     Misbehaviour &misbehave() { return scene_.misbehave(); }
 
