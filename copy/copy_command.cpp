@@ -155,45 +155,51 @@ void GroupToggle(host::Control *, void *) {
 // ---------------------------------------------------------------------------
 // Building the panel.
 
+// Each add refills the one shared descriptor with what its control type
+// uses; the other fields keep whatever they held and the host ignores them.
 host::Control *AddControl(const CopySession &session, const char *typeName, const char *label) {
     return session.services.panels->addControl(session.panel, typeName, &SharedControlDescriptor(),
                                                label);
 }
 
+host::Control *AddNumber(const CopySession &session, const char *label) {
+    SharedControlDescriptor().type = host::LWT_INTEGER;
+    return AddControl(session, "NumControl", label);
+}
+
+host::Control *AddList(const CopySession &session, const char *label, host::ListCountFunc count,
+                       host::ListNameFunc name) {
+    host::ControlDescriptor &descriptor = SharedControlDescriptor();
+    descriptor.type = host::LWT_POPUP;
+    descriptor.shape.width = 300;
+    descriptor.visibleRows = 10;
+    descriptor.countFn = count;
+    descriptor.nameFn = name;
+    return AddControl(session, "ListBoxControl", label);
+}
+
+host::Control *AddFileButton(const CopySession &session, const char *label) {
+    host::ControlDescriptor &descriptor = SharedControlDescriptor();
+    descriptor.type = host::LWT_STRING;
+    descriptor.shape.width = 100;
+    return AddControl(session, "FileButtonControl", label);
+}
+
 void AddControls(CopySession &session) {
-    host::ControlDescriptor &controlDescriptor = SharedControlDescriptor();
-    controlDescriptor.type = host::LWT_INTEGER;
-    session.startFrameControl = AddControl(session, "NumControl", texts::START_FRAME);
-    controlDescriptor.type = host::LWT_INTEGER;
-    session.endFrameControl = AddControl(session, "NumControl", texts::END_FRAME);
+    session.startFrameControl = AddNumber(session, texts::START_FRAME);
+    session.endFrameControl = AddNumber(session, texts::END_FRAME);
+    session.itemList = AddList(session, texts::ITEM, ItemListCount, ItemListName);
+    session.channelList = AddList(session, texts::CHANNEL, ChannelListCount, ChannelListName);
 
-    controlDescriptor.type = host::LWT_POPUP;
-    controlDescriptor.shape.width = 300;
-    controlDescriptor.visibleRows = 10;
-    controlDescriptor.countFn = ItemListCount;
-    controlDescriptor.nameFn = ItemListName;
-    session.itemList = AddControl(session, "ListBoxControl", texts::ITEM);
-
-    controlDescriptor.type = host::LWT_POPUP;
-    controlDescriptor.shape.width = 300;
-    controlDescriptor.visibleRows = 10;
-    controlDescriptor.countFn = ChannelListCount;
-    controlDescriptor.nameFn = ChannelListName;
-    session.channelList = AddControl(session, "ListBoxControl", texts::CHANNEL);
-
-    controlDescriptor.type = host::LWT_BOOLEAN;
+    SharedControlDescriptor().type = host::LWT_BOOLEAN;
     session.enabledSwitch = AddControl(session, "BoolControl", texts::ENABLED);
 
-    controlDescriptor.type = host::LWT_CHOICE;
-    controlDescriptor.shape.choices = groupChoices;
+    SharedControlDescriptor().type = host::LWT_CHOICE;
+    SharedControlDescriptor().shape.choices = groupChoices;
     session.groupPopup = AddControl(session, "PopupControl", texts::SWITCH_ALL);
 
-    controlDescriptor.type = host::LWT_STRING;
-    controlDescriptor.shape.width = 100;
-    session.saveSetButton = AddControl(session, "FileButtonControl", texts::SAVE_SET);
-    controlDescriptor.type = host::LWT_STRING;
-    controlDescriptor.shape.width = 100;
-    session.loadSetButton = AddControl(session, "FileButtonControl", texts::LOAD_SET);
+    session.saveSetButton = AddFileButton(session, texts::SAVE_SET);
+    session.loadSetButton = AddFileButton(session, texts::LOAD_SET);
 }
 
 // Makes the session visible to the callbacks for as long as it lives.
