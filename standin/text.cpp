@@ -29,36 +29,6 @@ bool IsAscii(std::string_view text) {
                        [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-#if defined(_WIN32)
-
-constexpr UINT CP932 = 932;
-
-std::wstring WideFrom(std::string_view bytes, UINT codePage) {
-    if (bytes.empty()) return {};
-    const int size = static_cast<int>(bytes.size());
-    // Without MB_ERR_INVALID_CHARS the system replaces what it cannot read.
-    const int length = MultiByteToWideChar(codePage, 0, bytes.data(), size, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(std::max(length, 0)), L'\0');
-    if (length > 0) MultiByteToWideChar(codePage, 0, bytes.data(), size, wide.data(), length);
-    return wide;
-}
-
-std::string BytesFrom(const std::wstring &wide, UINT codePage) {
-    if (wide.empty()) return {};
-    const int size = static_cast<int>(wide.size());
-    // UTF-8 takes no default character; CP932 gets '?' for what it lacks.
-    const char *defaultChar = codePage == CP_UTF8 ? nullptr : CP932_REPLACEMENT.data();
-    const int length =
-        WideCharToMultiByte(codePage, 0, wide.data(), size, nullptr, 0, defaultChar, nullptr);
-    std::string bytes(static_cast<std::size_t>(std::max(length, 0)), '\0');
-    if (length > 0)
-        WideCharToMultiByte(codePage, 0, wide.data(), size, bytes.data(), length, defaultChar,
-                            nullptr);
-    return bytes;
-}
-
-#else
-
 constexpr std::string_view UTF8_REPLACEMENT = "\xEF\xBF\xBD";  // U+FFFD
 
 // Length of the UTF-8 sequence at the start of `text`, or 1 when it is not a
@@ -77,6 +47,72 @@ std::size_t Utf8SequenceLength(const char *text, std::size_t available) {
         if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) return 1;
     return length;
 }
+
+#if defined(_WIN32)
+
+constexpr UINT CP932 = 932;
+
+// Left to itself, Windows reads bytes it cannot convert as a character of its
+// choice (a middle dot, a private-use character) and writes one '?' per UTF-16
+// unit, two for a character beyond the BMP. Text is therefore converted one
+// character at a time, and each failure gets the replacement that the iconv
+// conversion of the other builds gives it.
+
+// Bytes to which CP932 assigns no character. Windows reads them anyway, as
+// U+0080 and private-use characters, only so that they survive a round trip.
+bool IsUnassignedCp932Byte(unsigned char byte) {
+    return byte == 0x80 || byte == 0xA0 || byte >= 0xFD;
+}
+
+// One character in `codePage` as UTF-16, or nothing when it does not convert.
+std::wstring WideFromCharacter(std::string_view bytes, UINT codePage) {
+    wchar_t wide[4];
+    const int length = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(),
+                                           static_cast<int>(bytes.size()), wide, 4);
+    return std::wstring(wide, static_cast<std::size_t>(std::max(length, 0)));
+}
+
+std::string Utf8FromWide(const std::wstring &wide) {
+    if (wide.empty()) return {};
+    const int size = static_cast<int>(wide.size());
+    const int length =
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<std::size_t>(std::max(length, 0)), '\0');
+    if (length > 0)
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, bytes.data(), length, nullptr, nullptr);
+    return bytes;
+}
+
+// Characters without a code of their own in CP932 that iconv, and so the
+// other builds, still write as the code of a near twin, which then reads back
+// as the twin (0x8160 as U+FF5E, not U+301C): the JIS forms of the wave dash,
+// the yen sign, the overline and a few more. Both builds write them alike.
+struct OneWayMapping {
+    wchar_t character;
+    std::string_view bytes;
+};
+constexpr OneWayMapping ONE_WAY_MAPPINGS[] = {
+    {L'\x00A2', "\x81\x91"}, {L'\x00A3', "\x81\x92"}, {L'\x00A5', "\x5C"},
+    {L'\x00AC', "\x81\xCA"}, {L'\x2014', "\x81\x5C"}, {L'\x2016', "\x81\x61"},
+    {L'\x203E', "\x7E"},     {L'\x2212', "\x81\x7C"}, {L'\x301C', "\x81\x60"},
+};
+
+// One character, as UTF-16, in CP932; empty when CP932 lacks it. No best fit:
+// a look-alike would not read back as the character it stands for.
+std::string Cp932FromCharacter(const std::wstring &wide) {
+    for (const OneWayMapping &mapping : ONE_WAY_MAPPINGS)
+        if (wide.size() == 1 && wide[0] == mapping.character) return std::string(mapping.bytes);
+    char bytes[8];
+    BOOL usedDefault = FALSE;
+    const int length =
+        WideCharToMultiByte(CP932, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()),
+                            bytes, sizeof bytes, nullptr, &usedDefault);
+    if (length <= 0 || usedDefault) return {};
+    if (length == 1 && IsUnassignedCp932Byte(static_cast<unsigned char>(bytes[0]))) return {};
+    return std::string(bytes, static_cast<std::size_t>(length));
+}
+
+#else
 
 std::size_t OneByte(const char *, std::size_t) {
     return 1;
@@ -135,7 +171,23 @@ class Converter {
 std::string Utf8FromCp932(std::string_view cp932) {
     if (IsAscii(cp932)) return std::string(cp932);
 #if defined(_WIN32)
-    return BytesFrom(WideFrom(cp932, CP932), CP_UTF8);
+    std::wstring wide;
+    std::size_t at = 0;
+    while (at < cp932.size()) {
+        const auto lead = static_cast<unsigned char>(cp932[at]);
+        const std::size_t length = IsDBCSLeadByteEx(CP932, lead) ? 2 : 1;
+        const std::wstring character = length > cp932.size() - at || IsUnassignedCp932Byte(lead)
+                                           ? std::wstring()
+                                           : WideFromCharacter(cp932.substr(at, length), CP932);
+        if (character.empty()) {
+            wide += L'\xFFFD';
+            at += 1;
+        } else {
+            wide += character;
+            at += length;
+        }
+    }
+    return Utf8FromWide(wide);
 #else
     thread_local Converter converter("UTF-8", "CP932");
     return converter.Convert(cp932, UTF8_REPLACEMENT, OneByte);
@@ -145,7 +197,16 @@ std::string Utf8FromCp932(std::string_view cp932) {
 std::string Cp932FromUtf8(std::string_view utf8) {
     if (IsAscii(utf8)) return std::string(utf8);
 #if defined(_WIN32)
-    return BytesFrom(WideFrom(utf8, CP_UTF8), CP932);
+    std::string cp932;
+    std::size_t at = 0;
+    while (at < utf8.size()) {
+        const std::size_t length = Utf8SequenceLength(utf8.data() + at, utf8.size() - at);
+        const std::wstring character = WideFromCharacter(utf8.substr(at, length), CP_UTF8);
+        const std::string bytes = character.empty() ? std::string() : Cp932FromCharacter(character);
+        cp932 += bytes.empty() ? CP932_REPLACEMENT : std::string_view(bytes);
+        at += length;
+    }
+    return cp932;
 #else
     thread_local Converter converter("CP932", "UTF-8");
     return converter.Convert(utf8, CP932_REPLACEMENT, Utf8SequenceLength);

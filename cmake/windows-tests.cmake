@@ -1,0 +1,31 @@
+# What the test suites need in the Windows cross build: GoogleTest compiled
+# for the target, and a Wine prefix to run the test programs in.
+
+# Debian's GoogleTest packages hold Linux libraries only; its sources build
+# for any target.
+set(TAMBERLO_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources for the cross build")
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(${TAMBERLO_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+# A Wine prefix belongs to its build tree. It is made at build time, not by a
+# test, because the test list itself is read by running each program under
+# Wine when ctest starts, before any test could set the prefix up.
+if(CMAKE_CROSSCOMPILING_EMULATOR)
+  set(TAMBERLO_WINE_STAMP ${CMAKE_BINARY_DIR}/wineprefix.stamp)
+  add_custom_command(OUTPUT ${TAMBERLO_WINE_STAMP}
+    COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} --make-prefix
+    COMMAND ${CMAKE_COMMAND} -E touch ${TAMBERLO_WINE_STAMP}
+    COMMENT "Making the Wine prefix for the test programs"
+    VERBATIM)
+  add_custom_target(wine_prefix ALL DEPENDS ${TAMBERLO_WINE_STAMP})
+endif()
+
+# The Windows suites are named windows.* so that one ctest run can hold them
+# beside the Linux suites of the same names. Every suite of this tree gets the
+# prefix here, where it cannot be forgotten; the first test list is read under
+# a Wine that may still be starting up, hence the longer wait.
+include(GoogleTest)
+function(gtest_discover_tests target)
+  _gtest_discover_tests(${target} ${ARGN} TEST_PREFIX windows. DISCOVERY_TIMEOUT 120)
+endfunction()
