@@ -9,4 +9,8 @@ cmake --build --preset default
 # default tree's ctest runs them under Wine.
 cmake --preset windows
 cmake --build --preset windows
+# Everything again with AddressSanitizer and UndefinedBehaviorSanitizer (and
+# the fuzzer's bounded run); the default tree's ctest runs these too.
+cmake --preset asan
+cmake --build --preset asan
 ctest --preset default
