@@ -101,6 +101,7 @@ const char *ChannelListName(void *, int index) {
 
 // Shows the flag of the channel picked in the channel list on the switch.
 void ChannelPick(host::Control *, void *) {
+    if (activeCopy == nullptr) return;  // only while this module's panel is open
     CopySession &session = *activeCopy;
     const ChannelRecord *channel = ChannelOfCurrentItem(GetValue(session.channelList));
     if (channel == nullptr) {
@@ -115,6 +116,7 @@ void ChannelPick(host::Control *, void *) {
 
 // The user picked an item: show its channels from the first row.
 void ItemPick(host::Control *, void *) {
+    if (activeCopy == nullptr) return;  // only while this module's panel is open
     CopySession &session = *activeCopy;
     session.currentItem = GetValue(session.itemList);
     SetValue(session.channelList, 0);
@@ -124,6 +126,7 @@ void ItemPick(host::Control *, void *) {
 
 // The user flipped the switch: the picked channel follows it.
 void EnabledChange(host::Control *, void *) {
+    if (activeCopy == nullptr) return;  // only while this module's panel is open
     CopySession &session = *activeCopy;
     const std::int32_t on = GetValue(session.enabledSwitch);
     ChannelRecord *channel = ChannelOfCurrentItem(GetValue(session.channelList));
@@ -133,6 +136,7 @@ void EnabledChange(host::Control *, void *) {
 
 // The user chose a group: switch it all on if any of it is off, else all off.
 void GroupToggle(host::Control *, void *) {
+    if (activeCopy == nullptr) return;  // only while this module's panel is open
     CopySession &session = *activeCopy;
     const std::int32_t choice = GetValue(session.groupPopup);
     ItemRecord *item = CurrentItemRecord();
@@ -202,6 +206,14 @@ void AddControls(CopySession &session) {
     session.loadSetButton = AddFileButton(session, texts::LOAD_SET);
 }
 
+bool AllControlsMade(const CopySession &session) {
+    for (const host::Control *control :
+         {session.startFrameControl, session.endFrameControl, session.itemList, session.channelList,
+          session.enabledSwitch, session.groupPopup, session.saveSetButton, session.loadSetButton})
+        if (control == nullptr) return false;
+    return true;
+}
+
 // Makes the session visible to the callbacks for as long as it lives.
 struct ActiveCopy {
     explicit ActiveCopy(CopySession &session) { activeCopy = &session; }
@@ -225,6 +237,7 @@ void CopyCommand(host::GlobalFunc global, void * /*local*/) {
     CopySession session;
     session.services = LookUpServices(global);
     const HostServices &services = session.services;
+    if (!services.Complete()) return;
 
     session.panel = services.panels->create(texts::PANEL_TITLE, services.panels);
     if (session.panel == nullptr) return;
@@ -237,6 +250,9 @@ void CopyCommand(host::GlobalFunc global, void * /*local*/) {
     services.panels->globalFun = global;
     session.currentItem = -1;
     AddControls(session);
+    // The handlers and capture work through every control; a panel the host
+    // could not fill is closed again unshown.
+    if (!AllControlsMade(session)) return;
 
     session.selectedCount = CountSelectedItems(services);
     if (session.selectedCount == 0) {

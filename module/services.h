@@ -14,6 +14,14 @@ struct HostServices {
     host::ChannelInfo *channelInfo = nullptr;
     host::EnvelopeFuncs *envelopes = nullptr;
     host::MessageFuncs *messages = nullptr;
+
+    // Whether the host offered every service; a command without all of them
+    // cannot run and ends before it touches anything.
+    bool Complete() const {
+        return itemInfo != nullptr && interfaceInfo != nullptr && panels != nullptr &&
+               sceneInfo != nullptr && channelInfo != nullptr && envelopes != nullptr &&
+               messages != nullptr;
+    }
 };
 
 // Looks up the seven services by name, in the order the host expects them,

@@ -24,6 +24,7 @@ struct PanelGuard {
 
 void PasteCommand(host::GlobalFunc global, void * /*local*/) {
     const HostServices services = LookUpServices(global);
+    if (!services.Complete()) return;
     const MotionClipboard &clipboard = Clipboard();
 
     if (clipboard.IsEmpty()) {
@@ -52,6 +53,7 @@ void PasteCommand(host::GlobalFunc global, void * /*local*/) {
     descriptor.type = host::LWT_INTEGER;
     host::Control *startControl =
         services.panels->addControl(panel, "NumControl", &descriptor, texts::PASTE_START_FRAME);
+    if (startControl == nullptr) return;
     SetValue(startControl, clipboard.Content().firstFrame);
 
     const int confirmed =

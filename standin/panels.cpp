@@ -195,6 +195,7 @@ host::PanelId Host::PanelState::Create(const char *title, void * /*panelData*/) 
     Host *host = Current();
     if (host == nullptr) return nullptr;
     host->Record(PANEL_SERVICES, "create", "title=" + RenderText(title));
+    if (host->misbehave().refusePanel) return nullptr;
     PanelState &state = *host->panelState_;
     const auto id = HandleFromSerial<host::PanelId>(++state.lastPanelSerial);
     PanelRecord record;
@@ -226,7 +227,8 @@ host::Control *Host::PanelState::AddControl(host::PanelId panel, const char *typ
     PanelState &state = *host->panelState_;
     const auto found = state.panelIndex.find(panel);
     if (found == state.panelIndex.end() || host->panels_[found->second].destroyed) return nullptr;
-    if (typeName == nullptr || !IsKnownControlType(typeName) || descriptor == nullptr)
+    if (typeName == nullptr || !IsKnownControlType(typeName) || descriptor == nullptr ||
+        host->misbehave().refuseControls)
         return nullptr;
 
     auto record = std::make_unique<ControlRecord>();

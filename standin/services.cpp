@@ -273,6 +273,7 @@ struct Host::Services {
         Host *host = Enter("global", serviceName == nullptr ? "null" : serviceName,
                            [&] { return "use=" + std::to_string(use); });
         if (host == nullptr || serviceName == nullptr) return nullptr;
+        if (host->misbehave().missingService == serviceName) return nullptr;
         // Modules receive the tables as mutable pointers, as the host API types them.
         static host::ItemInfo itemInfo{ItemName, ChannelGroup};
         static host::ChannelInfo channelInfo{NextChannel, ChannelName, ChannelType,

@@ -55,6 +55,9 @@ struct Misbehaviour {
     bool refuseCreateKey = false;      // createKey returns null
     int secondWalkDrift = 0;           // >0: every second walk from null yields that many extra
                                        // members (repeats of the first); <0: ends that many early
+    bool refusePanel = false;          // panel create returns null
+    bool refuseControls = false;       // addControl returns null
+    std::string missingService;        // the lookup of this service name returns null
     bool uncheckedUserValues = false;  // the scripted user may pick rows/choices out of range
 };
 

@@ -107,5 +107,63 @@ TEST_F(MisbehavingHostTest, NamesLongerThanTheFieldsAreShownCutAtAWholeCharacter
     EXPECT_EQ(scene.Channels(target)[0].name, std::string(79, 'c'));
 }
 
+TEST_F(MisbehavingHostTest, AMissingServiceEndsEitherCommandBeforeItTouchesAnything) {
+    const auto source = AddItem(scene, "S", {{"X", {{At(1), 1}}}});
+    const auto target = AddItem(scene, "T", {{"X", {{At(1), 2}}}});
+    Copy({source}, CopyFrames(0, 10));
+    const char *const services[] = {"LW Item Info 3",  "LW Interface Info 3", "LWPanelServices",
+                                    "LW Scene Info 3", "Channel Info 2",      "Animation Envelopes",
+                                    "Info Messages 2"};
+    for (const char *service : services) {
+        SCOPED_TRACE(service);
+        host.misbehave().missingService = service;
+        const std::size_t panels = host.Panels().size();
+        scene.Select({source});
+        EXPECT_EQ(Run(COPY), 0);
+        scene.Select({target});
+        EXPECT_EQ(Run(PASTE), 0);
+        EXPECT_EQ(host.Panels().size(), panels);
+        EXPECT_TRUE(host.Errors().empty());
+    }
+    // Both scripts are still waiting: no panel ever opened. The copy made
+    // before is intact and pastes once the host is whole again.
+    host.misbehave().missingService.clear();
+    while (host.user().HasScript()) host.user().Next();
+    EXPECT_EQ(KeysOf(scene, target, "X"), (Keys{{At(1), 2}}));
+    Paste({target}, PasteAt(5));
+    ExpectKeys(KeysOf(scene, target, "X"), Keys{{At(1), 2}, {At(6), 1}});
+}
+
+TEST_F(MisbehavingHostTest, NoPanelOrNoControlsEndTheCommandQuietly) {
+    const auto source = AddItem(scene, "S", {{"X", {{At(1), 1}}}});
+    const auto target = AddItem(scene, "T", {{"X", {{At(1), 2}}}});
+    Copy({source}, CopyFrames(0, 10));
+    host.EnableTrace(true);
+    for (bool noPanel : {true, false}) {
+        SCOPED_TRACE(noPanel ? "no panel" : "no controls");
+        host.misbehave().refusePanel = noPanel;
+        host.misbehave().refuseControls = !noPanel;
+        host.ClearTrace();
+        scene.Select({source});
+        EXPECT_EQ(Run(COPY), 0);
+        scene.Select({target});
+        EXPECT_EQ(Run(PASTE), 0);
+        EXPECT_TRUE(host.Errors().empty());
+        EXPECT_EQ(host.LivePanelCount(), 0u);
+        for (const standin::PanelRecord &panel : host.Panels())
+            EXPECT_EQ(panel.opened, panel.outcome.has_value());
+        for (const standin::TraceEntry &entry : host.Trace()) {
+            EXPECT_NE(entry.operation, "open");
+            EXPECT_NE(entry.service, "Animation Envelopes");
+        }
+    }
+    host.misbehave().refusePanel = false;
+    host.misbehave().refuseControls = false;
+    while (host.user().HasScript()) host.user().Next();
+    EXPECT_EQ(KeysOf(scene, target, "X"), (Keys{{At(1), 2}}));
+    Paste({target}, PasteAt(5));
+    ExpectKeys(KeysOf(scene, target, "X"), Keys{{At(1), 2}, {At(6), 1}});
+}
+
 }  // namespace
 }  // namespace tamberlo_test
