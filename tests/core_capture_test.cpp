@@ -84,7 +84,7 @@ TEST_F(CaptureTest, ItemsStandInReverseSelectionOrder) {
 }
 
 TEST_F(CaptureTest, DisabledChannelsAreLeftOutAndTheRestPacked) {
-    std::vector<ChannelSpec> channels;
+    std::vector<SceneChannel> channels;
     for (int i = 0; i < 9; ++i)
         channels.push_back({"chan" + std::to_string(i), {{At(i), 1.0 * i}}, i});
     scene.Select({AddItem(scene, "A", channels)});

@@ -141,7 +141,7 @@ TEST_F(PasteTest, NegativeTimesCountTowardZero) {
 TEST_F(PasteTest, TheDefaultStartRecreatesKeysAtTheirExactTimes) {
     scene.SetFramesPerSecond(29.97);
     const Keys original = {{0.1, 1}, {1.0 / 3.0, 2}, {0.7777, 3}};
-    std::vector<KeySpec> keys;
+    std::vector<SceneKey> keys;
     for (auto [time, value] : original) keys.push_back({time, value});
     const auto source = AddItem(scene, "S", {{"X", keys}});
     const auto target = AddItem(scene, "T", {{"X", {{0.5, 9}}}});

@@ -11,24 +11,24 @@
 
 namespace tamberlo_test {
 
-struct KeySpec {
+struct SceneKey {
     double time;
     double value;
 };
 
-struct ChannelSpec {
+struct SceneChannel {
     std::string name;
-    std::vector<KeySpec> keys;
+    std::vector<SceneKey> keys;
     int type = 0;
 };
 
 // Adds an item with the given channels and keys; returns it.
 inline host::ItemId AddItem(standin::Scene &scene, const std::string &name,
-                            const std::vector<ChannelSpec> &channels) {
+                            const std::vector<SceneChannel> &channels) {
     const host::ItemId item = scene.AddItem(name);
-    for (const ChannelSpec &spec : channels) {
-        const host::ChannelId channel = scene.AddChannel(item, spec.name, spec.type);
-        for (const KeySpec &key : spec.keys) scene.AddKey(channel, key.time, key.value);
+    for (const SceneChannel &wanted : channels) {
+        const host::ChannelId channel = scene.AddChannel(item, wanted.name, wanted.type);
+        for (const SceneKey &key : wanted.keys) scene.AddKey(channel, key.time, key.value);
     }
     return item;
 }
