@@ -1,5 +1,6 @@
 #include "copy/copy_command.h"
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -46,28 +47,43 @@ void RedrawChannelList() {
     list->draw(list, host::DR_RENDER);
 }
 
-bool InGroup(const ChannelRecord &channel, int choice) {
-    const char *name = channel.name.data();
-    if (choice == GROUP_ALL) return true;
-    char prefix[32];
-    if (choice >= 0 && choice < GROUP_OTHERS) {
-        std::snprintf(prefix, sizeof prefix, "%s.", groupChoices[choice]);
-        return std::strncmp(name, prefix, std::strlen(prefix)) == 0;
+// The name prefixes of the named groups, "Position." and the like, made from
+// the popup's entries.
+class GroupPrefixes {
+  public:
+    GroupPrefixes() {
+        for (int named = 0; named < GROUP_OTHERS; ++named)
+            std::snprintf(prefixes_[named].data(), prefixes_[named].size(), "%s.",
+                          groupChoices[named]);
     }
-    // The others: channels in none of the named groups.
-    for (int named = 0; named < GROUP_OTHERS; ++named) {
-        std::snprintf(prefix, sizeof prefix, "%s.", groupChoices[named]);
-        if (std::strncmp(name, prefix, std::strlen(prefix)) == 0) return false;
+
+    // Whether a channel belongs to the group of a popup choice from 0 to 4.
+    bool InGroup(const ChannelRecord &channel, int choice) const {
+        if (choice == GROUP_ALL) return true;
+        if (choice < GROUP_OTHERS) return HasPrefix(channel, choice);
+        // The others: channels in none of the named groups.
+        for (int named = 0; named < GROUP_OTHERS; ++named)
+            if (HasPrefix(channel, named)) return false;
+        return true;
     }
-    return true;
-}
+
+  private:
+    bool HasPrefix(const ChannelRecord &channel, int named) const {
+        const char *prefix = prefixes_[named].data();
+        return std::strncmp(channel.name.data(), prefix, std::strlen(prefix)) == 0;
+    }
+
+    std::array<std::array<char, 16>, GROUP_OTHERS> prefixes_{};
+};
 
 // ---------------------------------------------------------------------------
 // List callbacks.
 
 // Called by the host whenever it draws the item list; reads the selection count.
 int ItemListCount(void *) {
-    return activeCopy != nullptr && activeCopy->table != nullptr ? activeCopy->selectedCount : 0;
+    return activeCopy != nullptr && activeCopy->table != nullptr
+               ? static_cast<int>(activeCopy->table->size())
+               : 0;
 }
 
 // Called by the host for each row of the item list; returns the name in place.
@@ -141,16 +157,17 @@ void GroupToggle(host::Control *, void *) {
     const std::int32_t choice = GetValue(session.groupPopup);
     ItemRecord *item = CurrentItemRecord();
     if (item != nullptr && choice >= 0 && choice <= GROUP_ALL) {
+        const GroupPrefixes groups;
         int members = 0;
         int enabled = 0;
         for (const ChannelRecord &channel : item->Channels()) {
-            if (!InGroup(channel, choice)) continue;
+            if (!groups.InGroup(channel, choice)) continue;
             ++members;
             if (channel.enabled != 0) ++enabled;
         }
         const std::uint8_t flag = enabled != members ? 1 : 0;
         for (ChannelRecord &channel : item->Channels())
-            if (InGroup(channel, choice)) channel.enabled = flag;
+            if (groups.InGroup(channel, choice)) channel.enabled = flag;
     }
     RedrawChannelList();
     ChannelPick(session.channelList, nullptr);
@@ -254,12 +271,12 @@ void CopyCommand(host::GlobalFunc global, void * /*local*/) {
     // could not fill is closed again unshown.
     if (!AllControlsMade(session)) return;
 
-    session.selectedCount = CountSelectedItems(services);
-    if (session.selectedCount == 0) {
+    const std::int32_t selectedCount = CountSelectedItems(services);
+    if (selectedCount == 0) {
         services.messages->error(texts::NO_ITEM_SELECTED, "");
         return;
     }
-    table.emplace(BuildItemTable(services, session.selectedCount));
+    table.emplace(BuildItemTable(services, selectedCount));
     session.table = &*table;
 
     AttachEvent(session.itemList, session.table, ItemPick);

@@ -26,8 +26,7 @@ struct CopySession {
 
     // Null until this activation has built its table: the lists show nothing
     // before then, whatever an earlier activation left.
-    ItemTable *table = nullptr;
-    std::int32_t selectedCount = 0;
+    ItemTable *table = nullptr;     // one record per selected item
     std::int32_t currentItem = -1;  // the item whose channels the channel list shows
     double framesPerSecond = 0.0;
 

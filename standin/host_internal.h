@@ -147,7 +147,6 @@ struct Scene::Impl {
     std::unordered_map<host::EnvelopeId, Envelope> envelopes;
     std::unordered_map<host::KeyId, KeyLocation> keys;
 
-    std::vector<host::ItemId> selection;
     // The selection followed by null: what InterfaceInfo::selItems points at.
     std::vector<host::ItemId> selectionList;
 
@@ -193,11 +192,6 @@ struct Host::PanelState {
         void RedrawRows();
     };
 
-    struct PanelControls {
-        host::PanelId id = nullptr;
-        std::vector<std::unique_ptr<ControlRecord>> controls;
-    };
-
     class Session;
 
     // The "LWPanelServices" table handed out by the global lookup.
@@ -213,11 +207,14 @@ struct Host::PanelState {
     static void Get(host::Control *control, int tag, host::ValueRecord *value);
     static void Set(host::Control *control, int tag, host::ValueRecord *value);
 
+    // Where a panel that is still alive stands in Host::panels_.
+    std::optional<std::size_t> FindLivePanel(const Host &host, host::PanelId panel) const;
     // A control of a panel that is still alive, or null.
     ControlRecord *FindLiveControl(const Host &host, const host::Control *control);
 
     std::uintptr_t lastPanelSerial = 0;
-    std::vector<PanelControls> panels;  // parallel to Host::panels_
+    // The controls of each panel, parallel to Host::panels_.
+    std::vector<std::vector<std::unique_ptr<ControlRecord>>> panelControls;
     std::unordered_map<host::PanelId, std::size_t> panelIndex;
     std::unordered_map<const host::Control *, ControlRecord *> controls;
 };

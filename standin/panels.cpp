@@ -77,6 +77,13 @@ void Host::PanelState::ControlRecord::RedrawRows() {
     }
 }
 
+std::optional<std::size_t> Host::PanelState::FindLivePanel(const Host &host,
+                                                           host::PanelId panel) const {
+    const auto found = panelIndex.find(panel);
+    if (found == panelIndex.end() || host.panels_[found->second].destroyed) return std::nullopt;
+    return found->second;
+}
+
 Host::PanelState::ControlRecord *Host::PanelState::FindLiveControl(const Host &host,
                                                                    const host::Control *control) {
     const auto found = controls.find(control);
@@ -97,7 +104,7 @@ class Host::PanelState::Session : public PanelSession {
 
     std::vector<ControlView> Controls() const override {
         std::vector<ControlView> views;
-        for (const auto &record : state_.panels[panelIndex_].controls)
+        for (const auto &record : state_.panelControls[panelIndex_])
             views.push_back(record->View());
         return views;
     }
@@ -163,7 +170,7 @@ class Host::PanelState::Session : public PanelSession {
 
   private:
     ControlRecord &Find(std::string_view label) const {
-        for (const auto &record : state_.panels[panelIndex_].controls)
+        for (const auto &record : state_.panelControls[panelIndex_])
             if (record->label == label) return *record;
         throw std::out_of_range("panel " + title_ + " has no control " + std::string(label));
     }
@@ -202,7 +209,7 @@ host::PanelId Host::PanelState::Create(const char *title, void * /*panelData*/) 
     record.titleBytes = title == nullptr ? "" : title;
     record.title = Utf8FromCp932(record.titleBytes);
     host->panels_.push_back(std::move(record));
-    state.panels.push_back(PanelControls{id, {}});
+    state.panelControls.emplace_back();
     state.panelIndex.emplace(id, host->panels_.size() - 1);
     return id;
 }
@@ -225,15 +232,15 @@ host::Control *Host::PanelState::AddControl(host::PanelId panel, const char *typ
                  "panel=" + RenderHandle(panel) + " type=" + RenderText(typeName) +
                      " label=" + RenderText(label));
     PanelState &state = *host->panelState_;
-    const auto found = state.panelIndex.find(panel);
-    if (found == state.panelIndex.end() || host->panels_[found->second].destroyed) return nullptr;
+    const std::optional<std::size_t> index = state.FindLivePanel(*host, panel);
+    if (!index) return nullptr;
     if (typeName == nullptr || !IsKnownControlType(typeName) || descriptor == nullptr ||
         host->misbehave().refuseControls)
         return nullptr;
 
     auto record = std::make_unique<ControlRecord>();
     record->control = host::Control{Draw, Get, Set, record.get()};
-    record->panelIndex = found->second;
+    record->panelIndex = *index;
     record->typeName = typeName;
     record->labelBytes = label == nullptr ? "" : label;
     record->label = Utf8FromCp932(record->labelBytes);
@@ -255,7 +262,7 @@ host::Control *Host::PanelState::AddControl(host::PanelId panel, const char *typ
 
     host::Control *control = &record->control;
     state.controls.emplace(control, record.get());
-    state.panels[found->second].controls.push_back(std::move(record));
+    state.panelControls[*index].push_back(std::move(record));
     return control;
 }
 
@@ -265,11 +272,11 @@ int Host::PanelState::Open(host::PanelId panel, int flags) {
     host->Record(PANEL_SERVICES, "open",
                  "panel=" + RenderHandle(panel) + " flags=" + std::to_string(flags));
     PanelState &state = *host->panelState_;
-    const auto found = state.panelIndex.find(panel);
-    if (found == state.panelIndex.end() || host->panels_[found->second].destroyed) return 0;
+    const std::optional<std::size_t> live = state.FindLivePanel(*host, panel);
+    if (!live) return 0;
     // The script may make the module create panels, so records are reached by
     // index, never held across it.
-    const std::size_t index = found->second;
+    const std::size_t index = *live;
     host->panels_[index].opened = true;
     host->panels_[index].openFlags = flags;
 
@@ -278,8 +285,8 @@ int Host::PanelState::Open(host::PanelId panel, int flags) {
     // The list callbacks are the module's code, so the control vector is
     // indexed afresh on every turn.
     std::vector<ControlView> views;
-    for (std::size_t i = 0; i < state.panels[index].controls.size(); ++i) {
-        ControlRecord &record = *state.panels[index].controls[i];
+    for (std::size_t i = 0; i < state.panelControls[index].size(); ++i) {
+        ControlRecord &record = *state.panelControls[index][i];
         if (record.IsList()) record.RedrawRows();
         views.push_back(record.View());
     }
@@ -287,7 +294,7 @@ int Host::PanelState::Open(host::PanelId panel, int flags) {
     host->panels_[index].controlsAtOpen = std::move(views);
 
     host->Say("panel " + title);
-    for (const auto &record : state.panels[index].controls) {
+    for (const auto &record : state.panelControls[index]) {
         host->Say(record->typeName + " " + record->label);
         if (record->IsList()) host->Say(RowsLine(record->label, record->rowBytes));
     }

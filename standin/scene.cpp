@@ -17,29 +17,35 @@ Scene::Impl::Impl() : selectionList{nullptr} {
     interfaceInfo.selItems = selectionList.data();
 }
 
+namespace {
+
+// The record a handle names in one of the scene's indexes, or null.
+template <typename Index, typename Handle>
+auto *Lookup(Index &index, Handle handle) {
+    const auto found = index.find(handle);
+    return found == index.end() ? nullptr : &found->second;
+}
+
+}  // namespace
+
 Scene::Impl::Item *Scene::Impl::FindItem(host::ItemId item) {
-    const auto found = items.find(item);
-    return found == items.end() ? nullptr : &found->second;
+    return Lookup(items, item);
 }
 
 Scene::Impl::Group *Scene::Impl::FindGroup(host::ChannelGroupId group) {
-    const auto found = groups.find(group);
-    return found == groups.end() ? nullptr : &found->second;
+    return Lookup(groups, group);
 }
 
 Scene::Impl::Channel *Scene::Impl::FindChannel(host::ChannelId channel) {
-    const auto found = channels.find(channel);
-    return found == channels.end() ? nullptr : &found->second;
+    return Lookup(channels, channel);
 }
 
 Scene::Impl::Envelope *Scene::Impl::FindEnvelope(host::EnvelopeId envelope) {
-    const auto found = envelopes.find(envelope);
-    return found == envelopes.end() ? nullptr : &found->second;
+    return Lookup(envelopes, envelope);
 }
 
 Scene::Impl::KeyLocation *Scene::Impl::FindKey(host::KeyId key) {
-    const auto found = keys.find(key);
-    return found == keys.end() ? nullptr : &found->second;
+    return Lookup(keys, key);
 }
 
 Scene::Impl::KeyLocation *Scene::Impl::FindKey(host::EnvelopeId envelope, host::KeyId key) {
@@ -143,8 +149,7 @@ host::KeyId Scene::Impl::NextKey(host::EnvelopeId envelopeId, host::KeyId previo
 }
 
 void Scene::Impl::SetSelection(std::vector<host::ItemId> items) {
-    selection = std::move(items);
-    selectionList = selection;
+    selectionList = std::move(items);
     selectionList.push_back(nullptr);
     interfaceInfo.selItems = selectionList.data();
 }
@@ -164,6 +169,12 @@ template <typename Record>
 Record &Require(Record *record, const char *what) {
     if (record == nullptr) Unknown(what);
     return *record;
+}
+
+std::size_t RequireAttribute(int attribute) {
+    if (attribute < 0 || attribute >= host::ENVELOPE_ATTRIBUTE_COUNT)
+        throw std::out_of_range("envelope attributes run from 0 to 2");
+    return static_cast<std::size_t>(attribute);
 }
 
 }  // namespace
@@ -199,17 +210,13 @@ void Scene::SetKeyParameter(host::KeyId key, int tag, const Slot &slot) {
 }
 
 void Scene::SetAttribute(host::EnvelopeId envelope, int attribute, int value) {
-    Impl::Envelope &record = Require(impl_->FindEnvelope(envelope), "envelope");
-    if (attribute < 0 || attribute >= host::ENVELOPE_ATTRIBUTE_COUNT)
-        throw std::out_of_range("envelope attributes run from 0 to 2");
-    record.attributes[static_cast<std::size_t>(attribute)] = value;
+    Require(impl_->FindEnvelope(envelope), "envelope").attributes[RequireAttribute(attribute)] =
+        value;
 }
 
 int Scene::Attribute(host::EnvelopeId envelope, int attribute) const {
-    const Impl::Envelope &record = Require(impl_->FindEnvelope(envelope), "envelope");
-    if (attribute < 0 || attribute >= host::ENVELOPE_ATTRIBUTE_COUNT)
-        throw std::out_of_range("envelope attributes run from 0 to 2");
-    return record.attributes[static_cast<std::size_t>(attribute)];
+    return Require(impl_->FindEnvelope(envelope), "envelope")
+        .attributes[RequireAttribute(attribute)];
 }
 
 std::optional<host::ItemId> Scene::FindItem(std::string_view name) const {
@@ -268,8 +275,9 @@ void Scene::Select(std::vector<host::ItemId> items) {
     impl_->SetSelection(std::move(items));
 }
 
-const std::vector<host::ItemId> &Scene::Selection() const {
-    return impl_->selection;
+std::vector<host::ItemId> Scene::Selection() const {
+    // The host's list without the null that ends it.
+    return {impl_->selectionList.begin(), impl_->selectionList.end() - 1};
 }
 
 void Scene::SetFrames(int frameStart, int frameEnd) {

@@ -94,7 +94,7 @@ class Scene {
 
     // Selection and timing.
     void Select(std::vector<host::ItemId> items);  // in selection order
-    const std::vector<host::ItemId> &Selection() const;
+    std::vector<host::ItemId> Selection() const;
     void SetFrames(int frameStart, int frameEnd);
     void SetFramesPerSecond(double fps);
     int FrameStart() const;
