@@ -32,10 +32,5 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "${TAMBERLO_STATIC_RUNTIME}")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "${TAMBERLO_STATIC_RUNTIME}")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "${TAMBERLO_STATIC_RUNTIME}")
 
-# Test programs and try_run run under Wine, in a prefix of the build tree's own
-# that the build makes (see cmake/windows-tests.cmake).
-find_program(TAMBERLO_WINE NAMES wine)
-if(TAMBERLO_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR /bin/sh ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh
-      ${CMAKE_BINARY_DIR}/wineprefix)
-endif()
+# Whether the test programs run under Wine is decided by cmake/wine.cmake,
+# once per configuration of the tree rather than at every read of this file.

@@ -5,6 +5,10 @@ set -eu
 
 packages="cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev libbenchmark-dev"
 
+# The static checks of the Windows DLL read its headers, exports and
+# descriptor with a PE library rather than a parser of our own.
+packages="$packages python3 python3-pefile"
+
 # The Windows build: the 32-bit cross compiler, and Wine with its 32-bit half
 # to run the test programs.
 packages="$packages g++-mingw-w64-i686 wine wine32:i386"
