@@ -50,8 +50,8 @@ namespace {
 
 using standin::PanelOutcome;
 using standin::PanelSession;
-using Slot = standin::Slot;
-using Parameters = std::array<Slot, 8>;  // key parameters 2 to 9
+using Slot = host::KeySlot;
+using Parameters = host::KeyRawSlots;
 using Attributes = std::array<int, 3>;
 
 constexpr const char *COPY = "Ruxo_Tamberlo copy";

@@ -74,7 +74,7 @@ struct Scene::Impl {
     struct KeyNode {
         host::KeyId id = nullptr;
         double value = 0.0;
-        std::array<Slot, 8> parameters{};
+        host::KeyRawSlots parameters{};
     };
     using KeyMap = std::map<double, KeyNode>;
 
@@ -186,7 +186,7 @@ struct Host::PanelState {
         int drawMode = 0;
         std::vector<int> drawHistory;
 
-        bool IsList() const { return typeName == "ListBoxControl"; }
+        bool IsList() const { return typeName == host::LIST_BOX_CONTROL; }
         ControlView View() const;
         // Asks the module for the list's rows again, copying each at once.
         void RedrawRows();

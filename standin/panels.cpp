@@ -16,15 +16,15 @@ namespace standin {
 namespace {
 
 constexpr const char *PANEL_SERVICES = host::PANEL_SERVICES_NAME;
-constexpr const char *NUM_CONTROL = "NumControl";
-constexpr const char *LIST_CONTROL = "ListBoxControl";
-constexpr const char *BOOL_CONTROL = "BoolControl";
-constexpr const char *POPUP_CONTROL = "PopupControl";
-constexpr const char *FILE_CONTROL = "FileButtonControl";
+using host::BOOL_CONTROL;
+using host::FILE_BUTTON_CONTROL;
+using host::LIST_BOX_CONTROL;
+using host::NUM_CONTROL;
+using host::POPUP_CONTROL;
 
 bool IsKnownControlType(std::string_view typeName) {
     for (std::string_view known :
-         {NUM_CONTROL, LIST_CONTROL, BOOL_CONTROL, POPUP_CONTROL, FILE_CONTROL})
+         {NUM_CONTROL, LIST_BOX_CONTROL, BOOL_CONTROL, POPUP_CONTROL, FILE_BUTTON_CONTROL})
         if (typeName == known) return true;
     return false;
 }
@@ -112,17 +112,17 @@ class Host::PanelState::Session : public PanelSession {
     ControlView Control(std::string_view label) const override { return Find(label).View(); }
 
     std::vector<std::string> Rows(std::string_view label) const override {
-        const ControlRecord &list = FindOfType(label, LIST_CONTROL);
+        const ControlRecord &list = FindOfType(label, LIST_BOX_CONTROL);
         host_.Say(RowsLine(label, list.rowBytes));
         return Utf8Rows(list.rowBytes);
     }
 
     std::vector<std::string> RowBytes(std::string_view label) const override {
-        return FindOfType(label, LIST_CONTROL).rowBytes;
+        return FindOfType(label, LIST_BOX_CONTROL).rowBytes;
     }
 
     void Pick(std::string_view label, int row) override {
-        ControlRecord &list = FindOfType(label, LIST_CONTROL);
+        ControlRecord &list = FindOfType(label, LIST_BOX_CONTROL);
         if (!host_.misbehave().uncheckedUserValues &&
             (row < 0 || static_cast<std::size_t>(row) >= list.rowBytes.size()))
             throw std::out_of_range("list " + std::string(label) + " shows no row " +
@@ -247,7 +247,7 @@ host::Control *Host::PanelState::AddControl(host::PanelId panel, const char *typ
     record->valueType = descriptor->type;
     // Each type reads only the descriptor fields it uses; the rest may hold
     // anything.
-    if (record->typeName == LIST_CONTROL) {
+    if (record->typeName == LIST_BOX_CONTROL) {
         record->width = descriptor->shape.width;
         record->visibleRows = descriptor->visibleRows;
         record->countFn = descriptor->countFn;
@@ -256,7 +256,7 @@ host::Control *Host::PanelState::AddControl(host::PanelId panel, const char *typ
         if (descriptor->shape.choices != nullptr)
             for (const char **choice = descriptor->shape.choices; *choice != nullptr; ++choice)
                 record->choiceBytes.emplace_back(*choice);
-    } else if (record->typeName == FILE_CONTROL) {
+    } else if (record->typeName == FILE_BUTTON_CONTROL) {
         record->width = descriptor->shape.width;
     }
 

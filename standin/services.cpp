@@ -211,8 +211,9 @@ struct Host::Services {
             return SceneOf(*host).MoveKey(*location, time) ? 1 : 0;
         }
         if (tag >= host::LWKEY_SHAPE && tag < host::KEY_PARAMETER_COUNT) {
-            Slot &parameter = location->position->second
-                                  .parameters[static_cast<std::size_t>(tag - host::LWKEY_SHAPE)];
+            host::KeySlot &parameter =
+                location->position->second
+                    .parameters[static_cast<std::size_t>(tag - host::LWKEY_SHAPE)];
             std::memcpy(parameter.data(), slot, host::KEY_SLOT_BYTES);
             return 1;
         }

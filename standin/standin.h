@@ -31,14 +31,12 @@ std::string Cp932FromUtf8(std::string_view utf8);
 // ---------------------------------------------------------------------------
 // Scene.
 
-using Slot = std::array<unsigned char, host::KEY_SLOT_BYTES>;
-
-// One key as the scene holds it. Parameters 2 to 9 are raw 8-byte slots.
+// One key as the scene holds it. Parameters from the shape on are raw slots.
 struct KeyState {
     host::KeyId id = nullptr;
     double value = 0.0;
     double time = 0.0;
-    std::array<Slot, 8> parameters{};  // tags 2..9
+    host::KeyRawSlots parameters{};  // tags LWKEY_SHAPE on
 };
 
 struct ChannelState {
@@ -78,7 +76,8 @@ class Scene {
     // Keys stay in time order; a key created at the time of an existing key
     // replaces that key's value and keeps its identity.
     host::KeyId AddKey(host::ChannelId channel, double time, double value);
-    void SetKeyParameter(host::KeyId key, int tag, const Slot &slot);  // tag 2..9
+    void SetKeyParameter(host::KeyId key, int tag,
+                         const host::KeySlot &slot);  // tag LWKEY_SHAPE on
     void SetAttribute(host::EnvelopeId envelope, int attribute, int value);
     int Attribute(host::EnvelopeId envelope, int attribute) const;
 
@@ -248,8 +247,8 @@ class Host {
 
     // Activates a server of a loaded module; throws LoadError for an unknown
     // server name.
-    int Activate(const LoadedModule &module, std::string_view server, int version = 2,
-                 void *local = nullptr);
+    int Activate(const LoadedModule &module, std::string_view server,
+                 int version = host::LAYOUT_GENERIC_VERSION, void *local = nullptr);
 
     // Messages shown through "Info Messages 2": both lines, as bytes.
     const std::vector<std::pair<std::string, std::string>> &Errors() const { return errors_; }

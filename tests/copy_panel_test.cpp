@@ -55,14 +55,14 @@ TEST_F(CopyPanelTest, ShowsItsTitleAndEightControlsInOrder) {
         int valueType;
     };
     const Expected expected[] = {
-        {"NumControl", "開始フレーム", 2},
-        {"NumControl", "終了フレーム", 2},
-        {"ListBoxControl", "アイテム", 18},
-        {"ListBoxControl", "チャンネル", 18},
-        {"BoolControl", "有効", 8},
-        {"PopupControl", "一括切り替え", 9},
-        {"FileButtonControl", "セット保存", 1},
-        {"FileButtonControl", "セット読込", 1},
+        {host::NUM_CONTROL, "開始フレーム", 2},
+        {host::NUM_CONTROL, "終了フレーム", 2},
+        {host::LIST_BOX_CONTROL, "アイテム", 18},
+        {host::LIST_BOX_CONTROL, "チャンネル", 18},
+        {host::BOOL_CONTROL, "有効", 8},
+        {host::POPUP_CONTROL, "一括切り替え", 9},
+        {host::FILE_BUTTON_CONTROL, "セット保存", 1},
+        {host::FILE_BUTTON_CONTROL, "セット読込", 1},
     };
     ASSERT_EQ(panel.controlsAtOpen.size(), 8u);
     for (std::size_t i = 0; i < 8; ++i) {

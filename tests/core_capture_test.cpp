@@ -111,7 +111,7 @@ TEST_F(CaptureTest, EveryParameterAndTheEnvelopeAttributesAreKeptByteForByte) {
     const auto first = scene.AddKey(channel, At(2), 0.25);
     const auto second = scene.AddKey(channel, At(3), -4.5);
     for (int tag = 2; tag <= 9; ++tag) {
-        standin::Slot slot;
+        host::KeySlot slot;
         for (int b = 0; b < 8; ++b) slot[b] = static_cast<unsigned char>(tag * 16 + b);
         scene.SetKeyParameter(first, tag, slot);
         slot[7] = 0xFF;  // a NaN pattern for the doubles among them
@@ -126,7 +126,6 @@ TEST_F(CaptureTest, EveryParameterAndTheEnvelopeAttributesAreKeptByteForByte) {
 
     const ClipChannel &copied = Content().items[0].Channels()[0];
     EXPECT_EQ(copied.channelType, 7);
-    EXPECT_EQ(copied.envelope, envelope);
     ASSERT_EQ(copied.Keys().size(), 2u);
     const auto keys = scene.Keys(envelope);
     for (std::size_t k = 0; k < 2; ++k) {

@@ -23,7 +23,8 @@ TEST_F(ModuleTest, DescriptorCarriesSyncVersionAndMachineWords) {
 }
 
 TEST_F(ModuleTest, StartupReturnsFour) {
-    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(module->StartupResult()), 4u);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(module->StartupResult()),
+              host::MODULE_STARTUP_RESULT);
 }
 
 TEST_F(ModuleTest, ServerListHasFourGenericServersInOrderThenAZeroRecord) {
@@ -31,7 +32,7 @@ TEST_F(ModuleTest, ServerListHasFourGenericServersInOrderThenAZeroRecord) {
     const char *const names[] = {COPY, PASTE, SAVE, LOAD};
     for (int i = 0; i < 4; ++i) {
         SCOPED_TRACE(names[i]);
-        EXPECT_STREQ(records[i].className, "LayoutGeneric");
+        EXPECT_STREQ(records[i].className, host::LAYOUT_GENERIC_CLASS);
         EXPECT_STREQ(records[i].name, names[i]);
         EXPECT_NE(records[i].activate, nullptr);
         EXPECT_EQ(records[i].tagInfo, nullptr);

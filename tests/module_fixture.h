@@ -29,7 +29,9 @@ class ModuleTest : public ::testing::Test {
     void SetUp() override { module = std::make_unique<standin::LoadedModule>(ModulePath()); }
     void TearDown() override { module.reset(); }
 
-    int Run(const char *server, int version = 2) { return host.Activate(*module, server, version); }
+    int Run(const char *server, int version = host::LAYOUT_GENERIC_VERSION) {
+        return host.Activate(*module, server, version);
+    }
 
     standin::Host host;
     std::unique_ptr<standin::LoadedModule> module;

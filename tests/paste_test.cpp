@@ -73,7 +73,7 @@ TEST_F(PasteTest, ThePanelOffersTheCopysFirstFrame) {
         EXPECT_EQ(panel.Title(), "Ruxo_Tamberlo (COPY) v0.1i");
         const auto controls = panel.Controls();
         EXPECT_EQ(controls.size(), 1u);
-        EXPECT_EQ(panel.Control("貼り付け開始フレーム").typeName, "NumControl");
+        EXPECT_EQ(panel.Control("貼り付け開始フレーム").typeName, host::NUM_CONTROL);
         EXPECT_EQ(panel.Control("貼り付け開始フレーム").valueType, host::LWT_INTEGER);
         EXPECT_EQ(panel.Control("貼り付け開始フレーム").value, 10);
         return PanelOutcome::Cancel;
@@ -233,7 +233,7 @@ TEST_F(PasteTest, ParametersAndAttributesSurviveCopyAndPasteByteForByte) {
     const auto channel = scene.AddChannel(sourceItem, "Rotation.P", 2);
     const auto key = scene.AddKey(channel, At(4), 1.5);
     for (int tag = 2; tag <= 9; ++tag) {
-        standin::Slot slot;
+        host::KeySlot slot;
         for (int b = 0; b < 8; ++b) slot[b] = static_cast<unsigned char>(0xA0 + tag * 8 + b);
         scene.SetKeyParameter(key, tag, slot);
     }

@@ -59,8 +59,8 @@ class SceneTest : public ::testing::Test {
         return times;
     }
 
-    static standin::Slot SlotOf(std::uint64_t bits) {
-        standin::Slot slot;
+    static host::KeySlot SlotOf(std::uint64_t bits) {
+        host::KeySlot slot;
         std::memcpy(slot.data(), &bits, sizeof bits);
         return slot;
     }
@@ -254,8 +254,8 @@ TEST_F(SceneTest, ParametersSetByTheSceneAreWhatTheModuleReads) {
     std::uint64_t read = 0;
     ASSERT_EQ(envelopes->keyGet(envelope, key, host::LWKEY_PARAM_3, &read), 1);
     EXPECT_EQ(read, 0xA1B2C3D4E5F60718u);
-    EXPECT_THROW(scene.SetKeyParameter(key, host::LWKEY_TIME, standin::Slot{}), std::out_of_range);
-    EXPECT_THROW(scene.SetKeyParameter(key, host::KEY_PARAMETER_COUNT, standin::Slot{}),
+    EXPECT_THROW(scene.SetKeyParameter(key, host::LWKEY_TIME, host::KeySlot{}), std::out_of_range);
+    EXPECT_THROW(scene.SetKeyParameter(key, host::KEY_PARAMETER_COUNT, host::KeySlot{}),
                  std::out_of_range);
 }
 
