@@ -710,7 +710,7 @@ void ExpectPanel(standin::Host &host, const Before &before, PanelOutcome outcome
     if (host.Errors().size() != before.errors)
         Fail(command + ": unexpected message \"" +
              standin::Utf8FromCp932(host.Errors().back().first) + "\"");
-    if (host.user().Pending() != 0) Fail(command + ": the panel never opened");
+    if (host.User().Pending() != 0) Fail(command + ": the panel never opened");
     std::size_t opened = 0;
     for (std::size_t p = before.panels; p < host.Panels().size(); ++p)
         if (host.Panels()[p].opened) {
@@ -870,8 +870,8 @@ void RunCopy(FuzzedDataProvider &input, standin::Host &host, const standin::Load
     Tell("copy from " + Text(selection) + (unchecked ? ", any row may be picked" : "") + ", then " +
          (confirm ? "confirm" : "cancel"));
 
-    host.scene().Select(Ids(world, selection));
-    host.misbehave().uncheckedUserValues = unchecked;
+    host.Scene().Select(Ids(world, selection));
+    host.Misbehave().uncheckedUserValues = unchecked;
     const Before before = Mark(host);
     if (selection.empty()) {
         Activate(host, module, COPY);
@@ -881,7 +881,7 @@ void RunCopy(FuzzedDataProvider &input, standin::Host &host, const standin::Load
 
     CopyPanel panel = OpenCopyPanel(world, selection);
     bool endedByHost = false;
-    host.user().Then([&](PanelSession &session) {
+    host.User().Then([&](PanelSession &session) {
         std::vector<std::string> itemRows;
         for (const PanelItem &row : panel.table) itemRows.push_back(row.name);
         Expect(session.RowBytes(ITEM_LIST), itemRows, "copy panel: the item list");
@@ -929,7 +929,7 @@ void RunPaste(FuzzedDataProvider &input, standin::Host &host, const standin::Loa
          (typeStart ? std::to_string(start) : "the offered frame") + ", then " +
          (confirm ? "confirm" : "cancel"));
 
-    host.scene().Select(Ids(world, selection));
+    host.Scene().Select(Ids(world, selection));
     const Before before = Mark(host);
     const char *refusal = !world.clipboard.filled                            ? NOTHING_COPIED
                           : selection.empty()                                ? NO_ITEM_SELECTED
@@ -940,7 +940,7 @@ void RunPaste(FuzzedDataProvider &input, standin::Host &host, const standin::Loa
         ExpectRefusal(host, before, refusal, "paste");
         return;
     }
-    host.user().Then([&](PanelSession &session) {
+    host.User().Then([&](PanelSession &session) {
         try {
             Expect(session.Control(PASTE_START).value,
                    static_cast<std::intptr_t>(world.clipboard.first),
@@ -968,13 +968,13 @@ ModelClipboard restingClipboard;
 // a new scene offers.
 void ResetClipboard() {
     standin::Host host;
-    host.scene().Select({host.scene().AddItem("reset")});
-    host.user().Then([](PanelSession &) { return PanelOutcome::Confirm; });
+    host.Scene().Select({host.Scene().AddItem("reset")});
+    host.User().Then([](PanelSession &) { return PanelOutcome::Confirm; });
     const Before before = Mark(host);
     Activate(host, *module, COPY);
     ExpectPanel(host, before, PanelOutcome::Confirm, "resetting copy");
     restingClipboard =
-        ModelClipboard{true, {{}}, host.scene().FrameStart(), host.scene().FrameEnd()};
+        ModelClipboard{true, {{}}, host.Scene().FrameStart(), host.Scene().FrameEnd()};
 }
 
 }  // namespace
@@ -995,14 +995,14 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     // While nothing has been copied, a paste is refused whatever is selected.
     standin::Host host;
     World world;
-    const host::ItemId item = host.scene().AddItem("A");
+    const host::ItemId item = host.Scene().AddItem("A");
     world.items.push_back(ModelItem{"A", item, {}});
     for (std::size_t selected = 0; selected < 2; ++selected) {
-        host.scene().Select(std::vector<host::ItemId>(selected, item));
+        host.Scene().Select(std::vector<host::ItemId>(selected, item));
         const Before before = Mark(host);
         Activate(host, *module, PASTE);
         ExpectRefusal(host, before, NOTHING_COPIED, "paste before any copy");
-        CompareScene(host.scene(), world, "a paste before any copy");
+        CompareScene(host.Scene(), world, "a paste before any copy");
     }
     ResetClipboard();
     return 0;
@@ -1014,7 +1014,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     world.clipboard = restingClipboard;
 
     standin::Host host;
-    standin::Scene &scene = host.scene();
+    standin::Scene &scene = host.Scene();
     BuildScene(input, scene, world);
     CompareScene(scene, world, "building the scene");
 

@@ -299,7 +299,7 @@ double Scene::FramesPerSecond() const {
     return impl_->sceneInfo.framesPerSecond;
 }
 
-Misbehaviour &Scene::misbehave() {
+Misbehaviour &Scene::Misbehave() {
     return impl_->misbehaviour;
 }
 

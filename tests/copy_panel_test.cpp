@@ -17,15 +17,15 @@ class CopyPanelTest : public ModuleTest {
   protected:
     // Runs the copy command with a user who does `look` and then cancels.
     void OpenCopy(std::function<void(PanelSession &)> look) {
-        host.user().Then([look](PanelSession &panel) {
+        host.User().Then([look](PanelSession &panel) {
             look(panel);
             return PanelOutcome::Cancel;
         });
         EXPECT_EQ(Run(COPY), 0);
-        EXPECT_EQ(host.user().Pending(), 0u) << "the panel never opened";
+        EXPECT_EQ(host.User().Pending(), 0u) << "the panel never opened";
     }
     host::ItemId MakePositionItem(const std::string &name) {
-        return AddItem(host.scene(), name,
+        return AddItem(host.Scene(), name,
                        {{"Position.X", {}}, {"Position.Y", {}}, {"Position.Z", {}}});
     }
 };
@@ -42,7 +42,7 @@ TEST_F(CopyPanelTest, RefusesAnEmptySelectionWithAMessageAndNoPanelShown) {
 }
 
 TEST_F(CopyPanelTest, ShowsItsTitleAndEightControlsInOrder) {
-    host.scene().Select({MakePositionItem("A")});
+    host.Scene().Select({MakePositionItem("A")});
     OpenCopy([](PanelSession &) {});
     ASSERT_EQ(host.Panels().size(), 1u);
     const standin::PanelRecord &panel = host.Panels()[0];
@@ -85,7 +85,7 @@ TEST_F(CopyPanelTest, ShowsItsTitleAndEightControlsInOrder) {
 }
 
 TEST_F(CopyPanelTest, OpensWithTheSelectionReversedAndNothingPicked) {
-    standin::Scene &scene = host.scene();
+    standin::Scene &scene = host.Scene();
     scene.SetFrames(12, 345);
     scene.Select({MakePositionItem("A"), MakePositionItem("B"), MakePositionItem("C")});
     OpenCopy([](PanelSession &panel) {
@@ -99,7 +99,7 @@ TEST_F(CopyPanelTest, OpensWithTheSelectionReversedAndNothingPicked) {
 }
 
 TEST_F(CopyPanelTest, PickingAnItemShowsItsChannelsFromTheFirstRow) {
-    standin::Scene &scene = host.scene();
+    standin::Scene &scene = host.Scene();
     const auto a = AddItem(scene, "A", {{"Position.X", {}}, {"Rotation.H", {}}});
     const auto b = AddItem(scene, "B", {{"Scale.X", {}}});
     scene.Select({a, b});
@@ -123,7 +123,7 @@ TEST_F(CopyPanelTest, PickingAnItemShowsItsChannelsFromTheFirstRow) {
 }
 
 TEST_F(CopyPanelTest, FlippingTheSwitchChangesTheRowMarkAtOnce) {
-    host.scene().Select({MakePositionItem("A")});
+    host.Scene().Select({MakePositionItem("A")});
     OpenCopy([](PanelSession &panel) {
         panel.Pick("アイテム", 0);
         panel.Pick("チャンネル", 1);
@@ -141,8 +141,8 @@ TEST_F(CopyPanelTest, FlippingTheSwitchChangesTheRowMarkAtOnce) {
 }
 
 TEST_F(CopyPanelTest, AGroupIsSwitchedOffWhenAllOnAndOnWhenAnyIsOff) {
-    host.scene().Select({AddItem(
-        host.scene(), "A",
+    host.Scene().Select({AddItem(
+        host.Scene(), "A",
         {{"Position.X", {}}, {"Position.Y", {}}, {"Position.Z", {}}, {"Rotation.H", {}}})});
     OpenCopy([](PanelSession &panel) {
         panel.Pick("アイテム", 0);
@@ -165,7 +165,7 @@ TEST_F(CopyPanelTest, AGroupIsSwitchedOffWhenAllOnAndOnWhenAnyIsOff) {
 }
 
 TEST_F(CopyPanelTest, TheOthersAreChannelsOutsideTheThreeNamedGroups) {
-    host.scene().Select({AddItem(host.scene(), "A",
+    host.Scene().Select({AddItem(host.Scene(), "A",
                                  {{"PositionX", {}},
                                   {"position.X", {}},
                                   {"Scale", {}},
@@ -186,7 +186,7 @@ TEST_F(CopyPanelTest, TheOthersAreChannelsOutsideTheThreeNamedGroups) {
 }
 
 TEST_F(CopyPanelTest, AllSwitchesEveryChannelOfTheCurrentItemOnly) {
-    standin::Scene &scene = host.scene();
+    standin::Scene &scene = host.Scene();
     scene.Select({MakePositionItem("A"), MakePositionItem("B")});
     OpenCopy([](PanelSession &panel) {
         panel.Pick("アイテム", 0);
@@ -205,7 +205,7 @@ TEST_F(CopyPanelTest, AllSwitchesEveryChannelOfTheCurrentItemOnly) {
 }
 
 TEST_F(CopyPanelTest, AnItemWithoutChannelsShowsNoRowsAndNoChoiceChangesAnything) {
-    standin::Scene &scene = host.scene();
+    standin::Scene &scene = host.Scene();
     scene.Select({scene.AddItem("Empty"), MakePositionItem("A")});
     OpenCopy([](PanelSession &panel) {
         panel.Pick("アイテム", 1);  // Empty: the table lists the selection reversed
@@ -220,8 +220,8 @@ TEST_F(CopyPanelTest, AnItemWithoutChannelsShowsNoRowsAndNoChoiceChangesAnything
 }
 
 TEST_F(CopyPanelTest, ValuesOutOfRangeFromTheHostChangeNoFlag) {
-    host.misbehave().uncheckedUserValues = true;
-    host.scene().Select({MakePositionItem("A")});
+    host.Misbehave().uncheckedUserValues = true;
+    host.Scene().Select({MakePositionItem("A")});
     OpenCopy([](PanelSession &panel) {
         panel.Pick("アイテム", 0);
         panel.Choose("一括切り替え", 5);
@@ -241,7 +241,7 @@ TEST_F(CopyPanelTest, ValuesOutOfRangeFromTheHostChangeNoFlag) {
 }
 
 TEST_F(CopyPanelTest, EventsAreAttachedControlByControlUserDataFirst) {
-    host.scene().Select({MakePositionItem("A")});
+    host.Scene().Select({MakePositionItem("A")});
     host.EnableTrace(true);
     OpenCopy([](PanelSession &) {});
     std::vector<std::string> sets;
@@ -254,7 +254,7 @@ TEST_F(CopyPanelTest, EventsAreAttachedControlByControlUserDataFirst) {
 }
 
 TEST_F(CopyPanelTest, ANewCopyStartsWithEveryChannelEnabled) {
-    host.scene().Select({MakePositionItem("A")});
+    host.Scene().Select({MakePositionItem("A")});
     OpenCopy([](PanelSession &panel) {
         panel.Pick("アイテム", 0);
         panel.Choose("一括切り替え", 4);

@@ -23,7 +23,7 @@ class CaptureTest : public ::testing::Test {
     void TearDown() override { tamberlo::Clipboard().Release(); }
 
     void Copy(standin::ScriptedUser::Script script) {
-        host.user().Then(std::move(script));
+        host.User().Then(std::move(script));
         host.MakeCurrent();
         ASSERT_EQ(tamberlo::ActivateCopy(2, host.Global(), nullptr, nullptr), 0);
     }
@@ -35,7 +35,7 @@ class CaptureTest : public ::testing::Test {
     }
 
     standin::Host host;
-    standin::Scene &scene = host.scene();
+    standin::Scene &scene = host.Scene();
 };
 
 TEST_F(CaptureTest, KeysOnBothEndsOfTheRangeAreCapturedAndTheSpanRecorded) {
@@ -210,7 +210,7 @@ TEST_F(CaptureTest, NamesLongerThanTheFieldsAreCutToFit) {
 
 TEST_F(CaptureTest, AHostThatYieldsMoreKeysOnTheSecondWalkCannotOverfillTheArray) {
     scene.Select({AddItem(scene, "A", {{"X", {{At(1), 1}, {At(2), 2}, {At(3), 3}}}})});
-    scene.misbehave().secondWalkDrift = 3;
+    scene.Misbehave().secondWalkDrift = 3;
     Copy(CopyFrames(0, 10));
     const ClipChannel &channel = Content().items[0].Channels()[0];
     EXPECT_LE(static_cast<std::size_t>(channel.keyCount), channel.keyArray.size());
@@ -221,7 +221,7 @@ TEST_F(CaptureTest, AHostThatYieldsFewerMembersOnTheSecondWalkLeavesTheCountsTru
     // The second walk over the channel group (filling the table) and over
     // each envelope (capturing) ends one member early.
     scene.Select({AddItem(scene, "A", {{"X", {{At(1), 1}, {At(2), 2}, {At(3), 3}}}, {"Y", {}}})});
-    scene.misbehave().secondWalkDrift = -1;
+    scene.Misbehave().secondWalkDrift = -1;
     Copy(CopyFrames(0, 10));
     const auto channels = Content().items[0].Channels();
     ASSERT_EQ(channels.size(), 1u);

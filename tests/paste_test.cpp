@@ -18,19 +18,19 @@ using Keys = std::vector<std::pair<double, double>>;
 class PasteTest : public ModuleTest {
   protected:
     void Copy(std::vector<host::ItemId> selection, int first, int last) {
-        host.scene().Select(std::move(selection));
-        host.user().Then(CopyFrames(first, last));
+        host.Scene().Select(std::move(selection));
+        host.User().Then(CopyFrames(first, last));
         ASSERT_EQ(Run(COPY), 0);
     }
     void Paste(std::vector<host::ItemId> selection, standin::ScriptedUser::Script script) {
-        host.scene().Select(std::move(selection));
-        host.user().Then(std::move(script));
+        host.Scene().Select(std::move(selection));
+        host.User().Then(std::move(script));
         ASSERT_EQ(Run(PASTE), 0);
     }
     std::string LastError() const {
         return host.Errors().empty() ? "" : standin::Utf8FromCp932(host.Errors().back().first);
     }
-    standin::Scene &scene = host.scene();
+    standin::Scene &scene = host.Scene();
 };
 
 TEST_F(PasteTest, NothingCopiedIsRefusedFirstWhateverIsSelected) {
@@ -69,7 +69,7 @@ TEST_F(PasteTest, NothingSelectedAndAWrongCountAreRefusedWithoutAPanel) {
 TEST_F(PasteTest, ThePanelOffersTheCopysFirstFrame) {
     const auto a = AddItem(scene, "A", {{"X", {{At(12), 1}}}});
     Copy({a}, 10, 20);
-    host.user().Then([](PanelSession &panel) {
+    host.User().Then([](PanelSession &panel) {
         EXPECT_EQ(panel.Title(), "Ruxo_Tamberlo (COPY) v0.1i");
         const auto controls = panel.Controls();
         EXPECT_EQ(controls.size(), 1u);
@@ -264,14 +264,14 @@ TEST_F(PasteTest, ChannelsWithoutEnvelopeAndRefusedKeysAreSkipped) {
     const auto target = AddItem(scene, "T", {{"Detached", {}}, {"Kept", {{At(2), 9}}}});
     Copy({source}, 0, 10);
     scene.DetachEnvelope(*scene.FindChannel(target, "Detached"));
-    host.misbehave().refuseCreate = true;
+    host.Misbehave().refuseCreate = true;
     Paste({target}, PasteAt(0));
     // No envelope for the first two: nothing handed on; the third pastes.
     EXPECT_FALSE(scene.FindChannel(target, "Missing").has_value());
     ExpectKeys(KeysOf(scene, target, "Kept"), Keys{{At(2), 3}});
 
-    host.misbehave().refuseCreate = false;
-    host.misbehave().refuseCreateKey = true;
+    host.Misbehave().refuseCreate = false;
+    host.Misbehave().refuseCreateKey = true;
     Paste({target}, PasteAt(0));
     // The window was cleared, and no key could be created.
     ExpectKeys(KeysOf(scene, target, "Kept"), Keys{});

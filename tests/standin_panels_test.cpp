@@ -169,7 +169,7 @@ TEST_F(PanelsTest, ListCallbacksRunOnOpenAndOnEveryModuleDraw) {
     EXPECT_EQ(model.countCalls, 1);
     EXPECT_EQ(model.nameCalls, (std::vector<int>{0, 1, 2}));
 
-    host.user().Then([](standin::PanelSession &) { return standin::PanelOutcome::Confirm; });
+    host.User().Then([](standin::PanelSession &) { return standin::PanelOutcome::Confirm; });
     panels->open(panel, host::PANF_BLOCKING);
     EXPECT_EQ(model.countCalls, 2);
     EXPECT_EQ(model.nameCalls, (std::vector<int>{0, 1, 2, 0, 1, 2}));
@@ -178,7 +178,7 @@ TEST_F(PanelsTest, ListCallbacksRunOnOpenAndOnEveryModuleDraw) {
 TEST_F(PanelsTest, EachRowIsCopiedBeforeTheNextNameIsAskedFor) {
     ListModel model{{"alpha", "beta", "", "delta"}, {false, false, true, false}};
     AddList("Rows", model);
-    host.user().Then([&](standin::PanelSession &session) {
+    host.User().Then([&](standin::PanelSession &session) {
         EXPECT_EQ(session.Rows("Rows"), (std::vector<std::string>{"alpha", "beta", "", "delta"}));
         return standin::PanelOutcome::Confirm;
     });
@@ -188,7 +188,7 @@ TEST_F(PanelsTest, EachRowIsCopiedBeforeTheNextNameIsAskedFor) {
 TEST_F(PanelsTest, UserSeesTheRowsOfTheLatestDrawOnly) {
     ListModel model{{"old"}};
     host::Control *list = AddList("Rows", model);
-    host.user().Then([&](standin::PanelSession &session) {
+    host.User().Then([&](standin::PanelSession &session) {
         EXPECT_EQ(session.Rows("Rows"), (std::vector<std::string>{"old"}));
         model.rows = {"new", "newer"};
         EXPECT_EQ(session.Rows("Rows"), (std::vector<std::string>{"old"}))
@@ -222,7 +222,7 @@ TEST_F(PanelsTest, DrawModesAreRememberedInOrderAndOpeningDoesNotAddOne) {
 TEST_F(PanelsTest, AControlTheModuleNeverDrewHasNoDrawMode) {
     ListModel model{{"a"}};
     AddList("Rows", model);
-    host.user().Then([](standin::PanelSession &session) {
+    host.User().Then([](standin::PanelSession &session) {
         EXPECT_EQ(session.Control("Rows").drawMode, 0);
         EXPECT_TRUE(session.Control("Rows").drawHistory.empty());
         return standin::PanelOutcome::Cancel;
@@ -262,7 +262,7 @@ TEST_F(PanelsTest, UserActionsSetTheValueAndRaiseTheEventWithControlAndUserData)
     Set(toggle, host::CTL_USERDATA, reinterpret_cast<std::intptr_t>(&toggleOwner));
     for (host::Control *control : {list, popup, toggle, number}) AttachEvent(control);
 
-    host.user().Then([](standin::PanelSession &session) {
+    host.User().Then([](standin::PanelSession &session) {
         session.Pick("Rows", 2);
         session.Choose("Mode", 1);
         session.Flip("Relative");
@@ -291,7 +291,7 @@ TEST_F(PanelsTest, UserActionsSetTheValueAndRaiseTheEventWithControlAndUserData)
 
 TEST_F(PanelsTest, UserActionsWithoutAHandlerStillSetTheValue) {
     host::Control *number = AddPlain(host::NUM_CONTROL, host::LWT_INTEGER, "Count");
-    host.user().Then([](standin::PanelSession &session) {
+    host.User().Then([](standin::PanelSession &session) {
         session.Type("Count", 5);
         return standin::PanelOutcome::Confirm;
     });
@@ -307,7 +307,7 @@ TEST_F(PanelsTest, UserCannotPickOrChooseOutsideWhatIsShown) {
     host::ControlDescriptor popupDescriptor{};
     popupDescriptor.shape.choices = choices;
     panels->addControl(panel, host::POPUP_CONTROL, &popupDescriptor, "Mode");
-    host.user().Then([](standin::PanelSession &session) {
+    host.User().Then([](standin::PanelSession &session) {
         EXPECT_THROW(session.Pick("Rows", 2), std::out_of_range);
         EXPECT_THROW(session.Pick("Rows", -1), std::out_of_range);
         EXPECT_THROW(session.Choose("Mode", 1), std::out_of_range);
@@ -321,8 +321,8 @@ TEST_F(PanelsTest, UncheckedUserValuesLetTheUserPickOutOfRange) {
     ListModel model{{"a"}};
     host::Control *list = AddList("Rows", model);
     AttachEvent(list);
-    host.misbehave().uncheckedUserValues = true;
-    host.user().Then([](standin::PanelSession &session) {
+    host.Misbehave().uncheckedUserValues = true;
+    host.User().Then([](standin::PanelSession &session) {
         session.Pick("Rows", 5);
         return standin::PanelOutcome::Confirm;
     });
@@ -335,7 +335,7 @@ TEST_F(PanelsTest, ActingOnAControlOfAnotherTypeOrAnUnknownLabelThrows) {
     ListModel model{{"a"}};
     AddList("Rows", model);
     AddPlain(host::NUM_CONTROL, host::LWT_INTEGER, "Count");
-    host.user().Then([](standin::PanelSession &session) {
+    host.User().Then([](standin::PanelSession &session) {
         EXPECT_THROW(session.Flip("Rows"), std::logic_error);
         EXPECT_THROW(session.Type("Rows", 1), std::logic_error);
         EXPECT_THROW(session.Pick("Count", 0), std::logic_error);
@@ -351,8 +351,8 @@ TEST_F(PanelsTest, ActingOnAControlOfAnotherTypeOrAnUnknownLabelThrows) {
 // Opening, outcomes and the scripted user.
 
 TEST_F(PanelsTest, OpenReturnsOneOnConfirmAndZeroOnCancelOrWithoutScript) {
-    host.user().Then([](standin::PanelSession &) { return standin::PanelOutcome::Confirm; });
-    host.user().Then([](standin::PanelSession &) { return standin::PanelOutcome::Cancel; });
+    host.User().Then([](standin::PanelSession &) { return standin::PanelOutcome::Confirm; });
+    host.User().Then([](standin::PanelSession &) { return standin::PanelOutcome::Cancel; });
     EXPECT_EQ(panels->open(panel, host::PANF_BLOCKING | host::PANF_CANCEL), 1);
     EXPECT_EQ(panels->open(panel, 0), 0);
     EXPECT_EQ(panels->open(panel, 0), 0);
@@ -368,7 +368,7 @@ TEST_F(PanelsTest, OpenRecordsFlagsOutcomeAndWhatTheUserSaw) {
     ListModel model{{"Position.X", "Position.Y"}};
     AddList("Channels", model);
     AddPlain(host::BOOL_CONTROL, host::LWT_BOOLEAN, "Relative");
-    host.user().Then([](standin::PanelSession &session) {
+    host.User().Then([](standin::PanelSession &session) {
         EXPECT_EQ(session.Title(), "Copy");
         EXPECT_EQ(session.Controls().size(), 2u);
         return standin::PanelOutcome::Confirm;
@@ -396,15 +396,15 @@ TEST_F(PanelsTest, DeclaredActionsRunInOrderAndEndWithCancelUnlessConfirmed) {
     host::Control *list = AddList("Rows", model);
     AttachEvent(list);
     using Kind = standin::UserAction::Kind;
-    host.user().Then(
+    host.User().Then(
         {{Kind::ReadList, "Rows", 0}, {Kind::Pick, "Rows", 1}, {Kind::Confirm, "", 0}});
-    host.user().Then({{Kind::Pick, "Rows", 0}});
-    EXPECT_EQ(host.user().Pending(), 2u);
+    host.User().Then({{Kind::Pick, "Rows", 0}});
+    EXPECT_EQ(host.User().Pending(), 2u);
 
     EXPECT_EQ(panels->open(panel, 0), 1);
-    EXPECT_EQ(host.user().Pending(), 1u);
+    EXPECT_EQ(host.User().Pending(), 1u);
     EXPECT_EQ(panels->open(panel, 0), 0) << "actions without Confirm end in Cancel";
-    EXPECT_FALSE(host.user().HasScript());
+    EXPECT_FALSE(host.User().HasScript());
     ASSERT_EQ(raisedEvents.size(), 2u);
     EXPECT_EQ(raisedEvents[0].value, 1);
     EXPECT_EQ(raisedEvents[1].value, 0);
@@ -414,7 +414,7 @@ TEST_F(PanelsTest, DeclaredActionsRunInOrderAndEndWithCancelUnlessConfirmed) {
 TEST_F(PanelsTest, ActionsAfterCancelDoNotRun) {
     host::Control *number = AddPlain(host::NUM_CONTROL, host::LWT_INTEGER, "Count");
     using Kind = standin::UserAction::Kind;
-    host.user().Then({{Kind::Cancel, "", 0}, {Kind::Type, "Count", 9}});
+    host.User().Then({{Kind::Cancel, "", 0}, {Kind::Type, "Count", 9}});
     EXPECT_EQ(panels->open(panel, 0), 0);
     EXPECT_EQ(Get(number, host::CTL_VALUE), 0);
 }
@@ -452,7 +452,7 @@ TEST(ScriptedUserTest, NextHandsOutScriptsInOrderThenAnEmptyScript) {
 }
 
 TEST_F(PanelsTest, AFailingScriptCancelsThePanelAndSaysWhy) {
-    host.user().Then([](standin::PanelSession &session) -> standin::PanelOutcome {
+    host.User().Then([](standin::PanelSession &session) -> standin::PanelOutcome {
         session.Pick("Nothing", 0);
         return standin::PanelOutcome::Confirm;
     });
@@ -504,7 +504,7 @@ TEST_F(PanelsTest, ChoiceListIsCopiedWhenTheControlIsAdded) {
     ASSERT_NE(panels->addControl(panel, host::POPUP_CONTROL, &descriptor, "Mode"), nullptr);
     std::strcpy(first, "XXXXXXX");
     choices[1] = "Changed";
-    host.user().Then([](standin::PanelSession &session) {
+    host.User().Then([](standin::PanelSession &session) {
         EXPECT_EQ(session.Control("Mode").choices, (std::vector<std::string>{"Replace", "Merge"}));
         return standin::PanelOutcome::Confirm;
     });
@@ -519,7 +519,7 @@ TEST_F(PanelsTest, LabelsTitlesAndRowsInCp932AreFoundAndShownInUtf8) {
     panel = japanese;
     ListModel model{{CHANNEL_CP932, "Position.X"}};
     AddList(CHANNEL_CP932, model);
-    host.user().Then([](standin::PanelSession &session) {
+    host.User().Then([](standin::PanelSession &session) {
         EXPECT_EQ(session.Title(), "アイテム");
         const standin::ControlView list = session.Control("チャンネル");
         EXPECT_EQ(list.labelBytes, CHANNEL_CP932);

@@ -66,7 +66,7 @@ class SceneTest : public ::testing::Test {
     }
 
     standin::Host host;
-    standin::Scene &scene = host.scene();
+    standin::Scene &scene = host.Scene();
     host::EnvelopeFuncs *envelopes = nullptr;
     host::ItemId item = nullptr;
     host::ChannelId channel = nullptr;
