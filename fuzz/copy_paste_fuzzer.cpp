@@ -41,6 +41,7 @@
 #include <vector>
 
 #include "standin/standin.h"
+#include "tests/labels.h"
 
 #ifndef TAMBERLO_MODULE_PATH
 #error "TAMBERLO_MODULE_PATH must name the module to fuzz"
@@ -58,16 +59,16 @@ constexpr const char *COPY = "Ruxo_Tamberlo copy";
 constexpr const char *PASTE = "Ruxo_Tamberlo paste";
 
 // Labels and messages as the user reads them.
-constexpr const char *START_FRAME = "開始フレーム";
-constexpr const char *END_FRAME = "終了フレーム";
-constexpr const char *ITEM_LIST = "アイテム";
-constexpr const char *CHANNEL_LIST = "チャンネル";
-constexpr const char *ENABLED = "有効";
-constexpr const char *GROUP_POPUP = "一括切り替え";
-constexpr const char *PASTE_START = "貼り付け開始フレーム";
-constexpr const char *NOTHING_COPIED = "モーションがコピーされていません";
-constexpr const char *NO_ITEM_SELECTED = "アイテムが選ばれていません。";
-constexpr const char *COUNT_MISMATCH = "コピー元と選択アイテムの数が一致しません。";
+constexpr const char *START_FRAME = tamberlo_test::labels::START_FRAME;
+constexpr const char *END_FRAME = tamberlo_test::labels::END_FRAME;
+constexpr const char *ITEM_LIST = tamberlo_test::labels::ITEM;
+constexpr const char *CHANNEL_LIST = tamberlo_test::labels::CHANNEL;
+constexpr const char *ENABLED = tamberlo_test::labels::ENABLED;
+constexpr const char *GROUP_POPUP = tamberlo_test::labels::SWITCH_ALL;
+constexpr const char *PASTE_START = tamberlo_test::labels::PASTE_START_FRAME;
+constexpr const char *NOTHING_COPIED = tamberlo_test::labels::NOTHING_COPIED;
+constexpr const char *NO_ITEM_SELECTED = tamberlo_test::labels::NO_ITEM_SELECTED;
+constexpr const char *COUNT_MISMATCH = tamberlo_test::labels::COUNT_MISMATCH;
 
 // Small enough that an input runs in well under a millisecond.
 constexpr int MAX_ITEMS = 4;

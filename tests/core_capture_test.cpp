@@ -9,6 +9,8 @@
 #include "model/motion_clipboard.h"
 #include "module/activation.h"
 #include "standin/standin.h"
+#include "tests/fixture.h"
+#include "tests/labels.h"
 #include "tests/scenes.h"
 
 namespace tamberlo_test {
@@ -17,15 +19,14 @@ namespace {
 using tamberlo::ClipChannel;
 using tamberlo::ClipKey;
 
-class CaptureTest : public ::testing::Test {
+class CaptureTest : public CommandTest {
   protected:
     void SetUp() override { tamberlo::Clipboard().Release(); }
     void TearDown() override { tamberlo::Clipboard().Release(); }
 
+    // A copy of what the scene has selected now.
     void Copy(standin::ScriptedUser::Script script) {
-        host.User().Then(std::move(script));
-        host.MakeCurrent();
-        ASSERT_EQ(tamberlo::ActivateCopy(2, host.Global(), nullptr, nullptr), 0);
+        CommandTest::Copy(scene.Selection(), std::move(script));
     }
     const tamberlo::ClipContent &Content() { return tamberlo::Clipboard().Content(); }
     std::vector<double> TimesOf(const ClipChannel &channel) {
@@ -34,8 +35,14 @@ class CaptureTest : public ::testing::Test {
         return times;
     }
 
-    standin::Host host;
-    standin::Scene &scene = host.Scene();
+  private:
+    // Copy goes straight into the module's static library, whose clipboard
+    // the suite then reads.
+    int Activate(const char *server, int version) override {
+        host.MakeCurrent();
+        EXPECT_STREQ(server, COPY);
+        return tamberlo::ActivateCopy(version, host.Global(), nullptr, nullptr);
+    }
 };
 
 TEST_F(CaptureTest, KeysOnBothEndsOfTheRangeAreCapturedAndTheSpanRecorded) {
@@ -89,11 +96,11 @@ TEST_F(CaptureTest, DisabledChannelsAreLeftOutAndTheRestPacked) {
         channels.push_back({"chan" + std::to_string(i), {{At(i), 1.0 * i}}, i});
     scene.Select({AddItem(scene, "A", channels)});
     Copy([](standin::PanelSession &panel) {
-        panel.Pick("アイテム", 0);
-        panel.Choose("一括切り替え", 4);  // all enabled: all off
+        panel.Pick(labels::ITEM, 0);
+        panel.Choose(labels::SWITCH_ALL, 4);  // all enabled: all off
         for (int row : {3, 5}) {
-            panel.Pick("チャンネル", row);
-            panel.SetBool("有効", true);
+            panel.Pick(labels::CHANNEL, row);
+            panel.SetBool(labels::ENABLED, true);
         }
         return standin::PanelOutcome::Confirm;
     });
@@ -166,9 +173,9 @@ TEST_F(CaptureTest, CancelLeavesTheEarlierCopyAsItWas) {
     scene.Select({AddItem(scene, "A", {{"X", {{At(1), 1}, {At(2), 2}}}})});
     Copy(CopyFrames(0, 1));
     Copy([](standin::PanelSession &panel) {
-        panel.Type("開始フレーム", 2);
-        panel.Pick("アイテム", 0);
-        panel.Flip("有効");
+        panel.Type(labels::START_FRAME, 2);
+        panel.Pick(labels::ITEM, 0);
+        panel.Flip(labels::ENABLED);
         return standin::PanelOutcome::Cancel;
     });
     EXPECT_EQ(Content().firstFrame, 0);

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/labels.h"
 #include "tests/module_fixture.h"
 #include "tests/scenes.h"
 
@@ -15,17 +16,6 @@ using Keys = std::vector<std::pair<double, double>>;
 
 class MisbehavingHostTest : public ModuleTest {
   protected:
-    void Copy(std::vector<host::ItemId> selection, standin::ScriptedUser::Script script) {
-        scene.Select(std::move(selection));
-        host.User().Then(std::move(script));
-        ASSERT_EQ(Run(COPY), 0);
-    }
-    void Paste(std::vector<host::ItemId> selection, standin::ScriptedUser::Script script) {
-        scene.Select(std::move(selection));
-        host.User().Then(std::move(script));
-        ASSERT_EQ(Run(PASTE), 0);
-    }
-    standin::Scene &scene = host.Scene();
 };
 
 TEST_F(MisbehavingHostTest, AFrameRateOfZeroPutsEveryKeyOnFrameZero) {
@@ -93,12 +83,12 @@ TEST_F(MisbehavingHostTest, NamesLongerThanTheFieldsAreShownCutAtAWholeCharacter
     for (int i = 0; i < 49; ++i) shown += "ア";
     const auto item = AddItem(scene, standin::Cp932FromUtf8(longName), {{longChannel, {}}});
     Copy({item}, [shown](PanelSession &panel) {
-        const std::vector<std::string> items = panel.RowBytes("アイテム");
+        const std::vector<std::string> items = panel.RowBytes(labels::ITEM);
         EXPECT_EQ(items.size(), 1u);
         EXPECT_EQ(items[0].size(), 98u);
         EXPECT_EQ(items[0], standin::Cp932FromUtf8(shown));
-        panel.Pick("アイテム", 0);
-        EXPECT_EQ(panel.Rows("チャンネル")[0], "* " + std::string(79, 'c'));
+        panel.Pick(labels::ITEM, 0);
+        EXPECT_EQ(panel.Rows(labels::CHANNEL)[0], "* " + std::string(79, 'c'));
         return PanelOutcome::Confirm;
     });
     const auto target = scene.AddItem("T");

@@ -11,6 +11,7 @@
 
 #include "standin/standin.h"
 #include "tests/failing_allocator.h"
+#include "tests/labels.h"
 #include "tests/scenes.h"
 
 #ifndef TAMBERLO_MODULE_PATH
@@ -48,11 +49,11 @@ struct Sandbox {
     int Copy(int first, int last) {
         host.Scene().Select({a, b});
         host.User().Then([first, last](standin::PanelSession &panel) {
-            panel.Type("開始フレーム", first);
-            panel.Type("終了フレーム", last);
-            panel.Pick("アイテム", 0);  // B: its Dissolve channel off
-            panel.Pick("チャンネル", 1);
-            panel.SetBool("有効", false);
+            panel.Type(labels::START_FRAME, first);
+            panel.Type(labels::END_FRAME, last);
+            panel.Pick(labels::ITEM, 0);  // B: its Dissolve channel off
+            panel.Pick(labels::CHANNEL, 1);
+            panel.SetBool(labels::ENABLED, false);
             return standin::PanelOutcome::Confirm;
         });
         return Activate("Ruxo_Tamberlo copy");
@@ -93,8 +94,7 @@ struct Sandbox {
 
     bool SaidNothingCopied() const {
         return !host.Errors().empty() &&
-               host.Errors().back().first ==
-                   standin::Cp932FromUtf8("モーションがコピーされていません");
+               host.Errors().back().first == standin::Cp932FromUtf8(labels::NOTHING_COPIED);
     }
 };
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "standin/standin.h"
+#include "tests/labels.h"
 
 namespace tamberlo_test {
 
@@ -74,8 +75,8 @@ inline standin::ScriptedUser::Script CancelAsShown() {
 // A user who types a frame range into the copy panel and confirms.
 inline standin::ScriptedUser::Script CopyFrames(int first, int last) {
     return [first, last](standin::PanelSession &panel) {
-        panel.Type("開始フレーム", first);
-        panel.Type("終了フレーム", last);
+        panel.Type(labels::START_FRAME, first);
+        panel.Type(labels::END_FRAME, last);
         return standin::PanelOutcome::Confirm;
     };
 }
@@ -83,7 +84,7 @@ inline standin::ScriptedUser::Script CopyFrames(int first, int last) {
 // A user who types a paste start frame and confirms.
 inline standin::ScriptedUser::Script PasteAt(int start) {
     return [start](standin::PanelSession &panel) {
-        panel.Type("貼り付け開始フレーム", start);
+        panel.Type(labels::PASTE_START_FRAME, start);
         return standin::PanelOutcome::Confirm;
     };
 }
