@@ -89,4 +89,17 @@ inline standin::ScriptedUser::Script PasteAt(int start) {
     };
 }
 
+// Every member a module meets walking a host list from the start, where
+// `next(previous)` hands out the member after `previous` (after null, the
+// first). A walk that never ends is cut once it passes `limit` members.
+template <typename Member, typename Next>
+std::vector<Member> WalkAll(Next next, std::size_t limit) {
+    std::vector<Member> walked;
+    for (Member member = next(nullptr); member != nullptr; member = next(member)) {
+        walked.push_back(member);
+        if (walked.size() > limit) break;
+    }
+    return walked;
+}
+
 }  // namespace tamberlo_test

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "standin/standin.h"
+#include "tests/scenes.h"
 
 namespace {
 
@@ -44,13 +45,8 @@ class SceneTest : public ::testing::Test {
 
     // Every key a module meets walking the envelope from the start.
     std::vector<host::KeyId> Walk() {
-        std::vector<host::KeyId> walked;
-        for (host::KeyId key = envelopes->nextKey(envelope, nullptr); key != nullptr;
-             key = envelopes->nextKey(envelope, key)) {
-            walked.push_back(key);
-            if (walked.size() > 1000) break;  // a walk that never ends
-        }
-        return walked;
+        return tamberlo_test::WalkAll<host::KeyId>(
+            [&](host::KeyId previous) { return envelopes->nextKey(envelope, previous); }, 1000);
     }
 
     std::vector<double> WalkedTimes() {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "standin/standin.h"
+#include "tests/scenes.h"
 
 namespace {
 
@@ -40,23 +41,13 @@ class ServicesTest : public ::testing::Test {
     }
 
     std::vector<host::ChannelId> WalkChannels() {
-        std::vector<host::ChannelId> walked;
-        for (host::ChannelId channel = channels->nextChannel(group, nullptr); channel != nullptr;
-             channel = channels->nextChannel(group, channel)) {
-            walked.push_back(channel);
-            if (walked.size() > 100) break;  // a walk that never ends
-        }
-        return walked;
+        return tamberlo_test::WalkAll<host::ChannelId>(
+            [&](host::ChannelId previous) { return channels->nextChannel(group, previous); }, 100);
     }
 
     std::vector<host::KeyId> WalkKeys(host::EnvelopeId envelope) {
-        std::vector<host::KeyId> walked;
-        for (host::KeyId key = envelopes->nextKey(envelope, nullptr); key != nullptr;
-             key = envelopes->nextKey(envelope, key)) {
-            walked.push_back(key);
-            if (walked.size() > 100) break;
-        }
-        return walked;
+        return tamberlo_test::WalkAll<host::KeyId>(
+            [&](host::KeyId previous) { return envelopes->nextKey(envelope, previous); }, 100);
     }
 
     std::vector<std::pair<std::string, std::string>> Calls() const {
