@@ -74,7 +74,7 @@ int main(int argc, char **argv) {
     const std::string path = argc > 1 ? argv[1] : "Tamberlo.p";
     try {
         standin::Host host;
-        standin::Scene &scene = host.scene();
+        standin::Scene &scene = host.Scene();
         standin::LoadedModule module(path);
         apps::PrintServers(module);
 
@@ -92,7 +92,7 @@ int main(int argc, char **argv) {
 
         Heading("Copy: A then B selected, frames 10 to 20, A's Rotation.H and B's Scale off");
         scene.Select({a, b});
-        host.user().Then([](PanelSession &panel) {
+        host.User().Then([](PanelSession &panel) {
             panel.Type("開始フレーム", 10);
             panel.Type("終了フレーム", 20);
             panel.Pick("アイテム", 1);  // A: the list shows the selection reversed
@@ -115,7 +115,7 @@ int main(int argc, char **argv) {
 
         Heading("Paste: C then D selected, start frame 30");
         scene.Select({c, d});
-        host.user().Then([&host](PanelSession &panel) {
+        host.User().Then([&host](PanelSession &panel) {
             host.Say("the start frame offered: " +
                      std::to_string(panel.Control("貼り付け開始フレーム").value));
             panel.Type("貼り付け開始フレーム", 30);

@@ -26,7 +26,7 @@ int main(int argc, char **argv) {
         standin::LoadedModule module(argv[1]);
         apps::PrintServers(module);
         if (argc == 2) return 0;
-        const int version = argc == 4 ? std::atoi(argv[3]) : 2;
+        const int version = argc == 4 ? std::atoi(argv[3]) : host::LAYOUT_GENERIC_VERSION;
         host.EnableTrace(true);
         const int result = host.Activate(module, argv[2], version);
         std::cout << "activate \"" << argv[2] << "\" version " << version << " -> " << result

@@ -31,10 +31,10 @@ void BM_CopyAllKeys(benchmark::State &state) {
     const int keys = static_cast<int>(state.range(0));
     standin::Host host;
     standin::LoadedModule module(TAMBERLO_MODULE_PATH);
-    host.scene().SetFrames(0, keys);
-    host.scene().Select({AddAnimatedItem(host.scene(), "A", 4, keys / 4)});
+    host.Scene().SetFrames(0, keys);
+    host.Scene().Select({AddAnimatedItem(host.Scene(), "A", 4, keys / 4)});
     for (auto _ : state) {
-        host.user().Then(Confirm());
+        host.User().Then(Confirm());
         host.Activate(module, "Ruxo_Tamberlo copy");
     }
     state.SetItemsProcessed(state.iterations() * keys);
@@ -45,16 +45,16 @@ void BM_PasteOverExistingKeys(benchmark::State &state) {
     const int keys = static_cast<int>(state.range(0));
     standin::Host host;
     standin::LoadedModule module(TAMBERLO_MODULE_PATH);
-    host.scene().SetFrames(0, keys);
-    const host::ItemId source = AddAnimatedItem(host.scene(), "A", 4, keys / 4);
-    const host::ItemId target = AddAnimatedItem(host.scene(), "B", 4, keys / 4);
-    host.scene().Select({source});
-    host.user().Then(Confirm());
+    host.Scene().SetFrames(0, keys);
+    const host::ItemId source = AddAnimatedItem(host.Scene(), "A", 4, keys / 4);
+    const host::ItemId target = AddAnimatedItem(host.Scene(), "B", 4, keys / 4);
+    host.Scene().Select({source});
+    host.User().Then(Confirm());
     host.Activate(module, "Ruxo_Tamberlo copy");
-    host.scene().Select({target});
+    host.Scene().Select({target});
     for (auto _ : state) {
         // Every paste clears the keys it replaces, so the scene stays the same size.
-        host.user().Then(Confirm());
+        host.User().Then(Confirm());
         host.Activate(module, "Ruxo_Tamberlo paste");
     }
     state.SetItemsProcessed(state.iterations() * keys);
@@ -67,8 +67,8 @@ BENCHMARK(BM_PasteOverExistingKeys)
 void BM_HostKeyWalk(benchmark::State &state) {
     const int keys = static_cast<int>(state.range(0));
     standin::Host host;
-    const host::ItemId item = AddAnimatedItem(host.scene(), "A", 1, keys);
-    const auto envelope = host.scene().Channels(item)[0].envelope;
+    const host::ItemId item = AddAnimatedItem(host.Scene(), "A", 1, keys);
+    const auto envelope = host.Scene().Channels(item)[0].envelope;
     auto *envelopes = static_cast<host::EnvelopeFuncs *>(
         host.Global()(host::ENVELOPE_FUNCS_NAME, host::GFUSE_TRANSIENT));
     for (auto _ : state) {

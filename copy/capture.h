@@ -1,21 +1,18 @@
 // Capture: on a confirmed copy, the keys in the chosen range on every enabled
-// channel replace the clipboard's content.
+// channel of the table's items replace the clipboard's content.
 #pragma once
 
-#include <cstdint>
-
-#include "copy/copy_session.h"
+#include "model/frames.h"
+#include "model/item_table.h"
 #include "model/motion_clipboard.h"
+#include "module/services.h"
 
 namespace tamberlo {
 
-// Fills the clipboard from the session's table and frame controls, then
-// destroys the panel. If memory runs out the clipboard is left empty, never
-// half-built, and std::bad_alloc propagates to the caller.
-void CaptureMotion(CopySession &session);
-
-// Reads every parameter of one key, and its envelope's attributes, into `key`.
-void CaptureKey(const host::EnvelopeFuncs &envelopes, ClipKey &key, host::EnvelopeId envelope,
-                host::KeyId keyId, std::int32_t frame);
+// Fills `clipboard` with the keys of the enabled channels whose frames, at
+// `framesPerSecond`, lie in `range`. If memory runs out the clipboard is left
+// empty, never half-built, and std::bad_alloc propagates to the caller.
+void CaptureMotion(const HostServices &services, const ItemTable &table, std::int32_t firstFrame,
+                   std::int32_t lastFrame, double framesPerSecond, MotionClipboard &clipboard);
 
 }  // namespace tamberlo

@@ -1,13 +1,13 @@
 #include "copy/copy_command.h"
 
-#include <array>
 #include <cstdio>
-#include <cstring>
 #include <optional>
 
 #include "copy/capture.h"
 #include "copy/copy_session.h"
-#include "module/controls.h"
+#include "model/channel_groups.h"
+#include "module/panel.h"
+#include "module/selection.h"
 #include "module/texts.h"
 
 namespace tamberlo {
@@ -18,10 +18,14 @@ namespace {
 // while it runs, and they find their state here.
 CopySession *activeCopy = nullptr;
 
-// The group popup's entries; the first three also name channel groups.
+// The group popup's entries, in the order of ChannelGroup.
 const char *groupChoices[] = {"Position", "Rotation", "Scale", texts::OTHERS, texts::ALL, nullptr};
-constexpr int GROUP_OTHERS = 3;
-constexpr int GROUP_ALL = 4;
+constexpr int GROUP_CHOICE_COUNT = 5;
+
+// The lists' size on the panel, and the file buttons' width.
+constexpr int LIST_WIDTH = 300;
+constexpr int LIST_VISIBLE_ROWS = 10;
+constexpr int FILE_BUTTON_WIDTH = 100;
 
 // ---------------------------------------------------------------------------
 // Lookups that the callbacks share. Every index the host or the user hands
@@ -46,35 +50,6 @@ void RedrawChannelList() {
     list->draw(list, host::DR_GHOST);
     list->draw(list, host::DR_RENDER);
 }
-
-// The name prefixes of the named groups, "Position." and the like, made from
-// the popup's entries.
-class GroupPrefixes {
-  public:
-    GroupPrefixes() {
-        for (int named = 0; named < GROUP_OTHERS; ++named)
-            std::snprintf(prefixes_[named].data(), prefixes_[named].size(), "%s.",
-                          groupChoices[named]);
-    }
-
-    // Whether a channel belongs to the group of a popup choice from 0 to 4.
-    bool InGroup(const ChannelRecord &channel, int choice) const {
-        if (choice == GROUP_ALL) return true;
-        if (choice < GROUP_OTHERS) return HasPrefix(channel, choice);
-        // The others: channels in none of the named groups.
-        for (int named = 0; named < GROUP_OTHERS; ++named)
-            if (HasPrefix(channel, named)) return false;
-        return true;
-    }
-
-  private:
-    bool HasPrefix(const ChannelRecord &channel, int named) const {
-        const char *prefix = prefixes_[named].data();
-        return std::strncmp(channel.name.data(), prefix, std::strlen(prefix)) == 0;
-    }
-
-    std::array<std::array<char, 16>, GROUP_OTHERS> prefixes_{};
-};
 
 // ---------------------------------------------------------------------------
 // List callbacks.
@@ -156,18 +131,18 @@ void GroupToggle(host::Control *, void *) {
     CopySession &session = *activeCopy;
     const std::int32_t choice = GetValue(session.groupPopup);
     ItemRecord *item = CurrentItemRecord();
-    if (item != nullptr && choice >= 0 && choice <= GROUP_ALL) {
-        const GroupPrefixes groups;
+    if (item != nullptr && choice >= 0 && choice < GROUP_CHOICE_COUNT) {
+        const auto group = static_cast<ChannelGroup>(choice);
         int members = 0;
         int enabled = 0;
         for (const ChannelRecord &channel : item->Channels()) {
-            if (!groups.InGroup(channel, choice)) continue;
+            if (!InChannelGroup(channel.name.data(), group)) continue;
             ++members;
             if (channel.enabled != 0) ++enabled;
         }
         const std::uint8_t flag = enabled != members ? 1 : 0;
         for (ChannelRecord &channel : item->Channels())
-            if (groups.InGroup(channel, choice)) channel.enabled = flag;
+            if (InChannelGroup(channel.name.data(), group)) channel.enabled = flag;
     }
     RedrawChannelList();
     ChannelPick(session.channelList, nullptr);
@@ -176,51 +151,17 @@ void GroupToggle(host::Control *, void *) {
 // ---------------------------------------------------------------------------
 // Building the panel.
 
-// Each add refills the one shared descriptor with what its control type
-// uses; the other fields keep whatever they held and the host ignores them.
-host::Control *AddControl(const CopySession &session, const char *typeName, const char *label) {
-    return session.services.panels->addControl(session.panel, typeName, &SharedControlDescriptor(),
-                                               label);
-}
-
-host::Control *AddNumber(const CopySession &session, const char *label) {
-    SharedControlDescriptor().type = host::LWT_INTEGER;
-    return AddControl(session, "NumControl", label);
-}
-
-host::Control *AddList(const CopySession &session, const char *label, host::ListCountFunc count,
-                       host::ListNameFunc name) {
-    host::ControlDescriptor &descriptor = SharedControlDescriptor();
-    descriptor.type = host::LWT_POPUP;
-    descriptor.shape.width = 300;
-    descriptor.visibleRows = 10;
-    descriptor.countFn = count;
-    descriptor.nameFn = name;
-    return AddControl(session, "ListBoxControl", label);
-}
-
-host::Control *AddFileButton(const CopySession &session, const char *label) {
-    host::ControlDescriptor &descriptor = SharedControlDescriptor();
-    descriptor.type = host::LWT_STRING;
-    descriptor.shape.width = 100;
-    return AddControl(session, "FileButtonControl", label);
-}
-
-void AddControls(CopySession &session) {
-    session.startFrameControl = AddNumber(session, texts::START_FRAME);
-    session.endFrameControl = AddNumber(session, texts::END_FRAME);
-    session.itemList = AddList(session, texts::ITEM, ItemListCount, ItemListName);
-    session.channelList = AddList(session, texts::CHANNEL, ChannelListCount, ChannelListName);
-
-    SharedControlDescriptor().type = host::LWT_BOOLEAN;
-    session.enabledSwitch = AddControl(session, "BoolControl", texts::ENABLED);
-
-    SharedControlDescriptor().type = host::LWT_CHOICE;
-    SharedControlDescriptor().shape.choices = groupChoices;
-    session.groupPopup = AddControl(session, "PopupControl", texts::SWITCH_ALL);
-
-    session.saveSetButton = AddFileButton(session, texts::SAVE_SET);
-    session.loadSetButton = AddFileButton(session, texts::LOAD_SET);
+void AddControls(CopySession &session, const ScopedPanel &panel) {
+    session.startFrameControl = panel.AddNumber(texts::START_FRAME);
+    session.endFrameControl = panel.AddNumber(texts::END_FRAME);
+    session.itemList =
+        panel.AddList(texts::ITEM, LIST_WIDTH, LIST_VISIBLE_ROWS, ItemListCount, ItemListName);
+    session.channelList = panel.AddList(texts::CHANNEL, LIST_WIDTH, LIST_VISIBLE_ROWS,
+                                        ChannelListCount, ChannelListName);
+    session.enabledSwitch = panel.AddBoolean(texts::ENABLED);
+    session.groupPopup = panel.AddPopup(texts::SWITCH_ALL, groupChoices);
+    session.saveSetButton = panel.AddFileButton(texts::SAVE_SET, FILE_BUTTON_WIDTH);
+    session.loadSetButton = panel.AddFileButton(texts::LOAD_SET, FILE_BUTTON_WIDTH);
 }
 
 bool AllControlsMade(const CopySession &session) {
@@ -239,15 +180,6 @@ struct ActiveCopy {
     ActiveCopy &operator=(const ActiveCopy &) = delete;
 };
 
-// Destroys the panel when the command ends, unless capture already did.
-struct PanelGuard {
-    CopySession &session;
-    ~PanelGuard() {
-        if (session.panel != nullptr) session.services.panels->destroy(session.panel);
-        session.panel = nullptr;
-    }
-};
-
 }  // namespace
 
 void CopyCommand(host::GlobalFunc global, void * /*local*/) {
@@ -256,17 +188,15 @@ void CopyCommand(host::GlobalFunc global, void * /*local*/) {
     const HostServices &services = session.services;
     if (!services.Complete()) return;
 
-    session.panel = services.panels->create(texts::PANEL_TITLE, services.panels);
-    if (session.panel == nullptr) return;
     ActiveCopy active(session);
-    // The table outlives the panel guard, so the panel is always destroyed
-    // before the table is released.
+    // Declared before the panel, so the panel is always destroyed before the
+    // table is released.
     std::optional<ItemTable> table;
-    PanelGuard panelGuard{session};
+    const ScopedPanel panel(services, texts::PANEL_TITLE);
+    if (!panel) return;
 
-    services.panels->globalFun = global;
     session.currentItem = -1;
-    AddControls(session);
+    AddControls(session, panel);
     // The handlers and capture work through every control; a panel the host
     // could not fill is closed again unshown.
     if (!AllControlsMade(session)) return;
@@ -290,9 +220,10 @@ void CopyCommand(host::GlobalFunc global, void * /*local*/) {
     SetValue(session.endFrameControl, services.sceneInfo->frameEnd);
     session.framesPerSecond = services.sceneInfo->framesPerSecond;
 
-    const int confirmed = services.panels->open(
-        session.panel, host::PANF_BLOCKING | host::PANF_CANCEL | host::PANF_FRAME);
-    if (confirmed != 0) CaptureMotion(session);
+    if (!panel.Show()) return;
+    const std::int32_t firstFrame = GetValue(session.startFrameControl);
+    const std::int32_t lastFrame = GetValue(session.endFrameControl);
+    CaptureMotion(services, *table, firstFrame, lastFrame, session.framesPerSecond, Clipboard());
 }
 
 }  // namespace tamberlo

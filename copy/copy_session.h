@@ -1,5 +1,5 @@
-// What one copy activation shares between its body, the panel callbacks the
-// host calls while the panel is open, and capture.
+// What one copy activation shares between its body and the panel callbacks
+// the host calls while the panel is open.
 #pragma once
 
 #include <array>
@@ -13,7 +13,6 @@ namespace tamberlo {
 
 struct CopySession {
     HostServices services;
-    host::PanelId panel = nullptr;
 
     host::Control *startFrameControl = nullptr;
     host::Control *endFrameControl = nullptr;

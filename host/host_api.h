@@ -11,6 +11,7 @@
 // descriptor word is 32 bits wide.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 namespace host {
@@ -97,6 +98,12 @@ inline constexpr int LWKEY_PARAM_3 = 9;
 inline constexpr int KEY_PARAMETER_COUNT = 10;
 inline constexpr int KEY_SLOT_BYTES = 8;
 
+// The tags from LWKEY_SHAPE on carry bytes that only the host interprets; a
+// copy of a key keeps them as these raw slots, one per tag.
+inline constexpr int KEY_RAW_SLOT_COUNT = KEY_PARAMETER_COUNT - LWKEY_SHAPE;
+using KeySlot = std::array<unsigned char, KEY_SLOT_BYTES>;
+using KeyRawSlots = std::array<KeySlot, KEY_RAW_SLOT_COUNT>;
+
 // Envelope attributes for egGet/egSet, one int each.
 inline constexpr int ENVELOPE_ATTRIBUTE_COUNT = 3;
 
@@ -129,6 +136,14 @@ inline constexpr int LWT_INTEGER = 2;
 inline constexpr int LWT_BOOLEAN = 8;
 inline constexpr int LWT_CHOICE = 9;
 inline constexpr int LWT_POPUP = 18;
+
+// Control type names for addControl. A name the host does not know gets no
+// control.
+inline constexpr const char *NUM_CONTROL = "NumControl";
+inline constexpr const char *LIST_BOX_CONTROL = "ListBoxControl";
+inline constexpr const char *BOOL_CONTROL = "BoolControl";
+inline constexpr const char *POPUP_CONTROL = "PopupControl";
+inline constexpr const char *FILE_BUTTON_CONTROL = "FileButtonControl";
 
 // Control attribute tags for get/set.
 inline constexpr int CTL_VALUE = 4;
@@ -200,6 +215,11 @@ using ActivateFunc = int (*)(int version, GlobalFunc global, void *local, void *
 inline constexpr int AFUNC_OK = 0;
 inline constexpr int AFUNC_BADVERSION = 1;
 
+// The class of every server Tamberlo offers, and the interface version the
+// host hands to their activation functions.
+inline constexpr const char *LAYOUT_GENERIC_CLASS = "LayoutGeneric";
+inline constexpr int LAYOUT_GENERIC_VERSION = 2;
+
 struct ServerRecord {
     const char *className;
     const char *name;
@@ -219,6 +239,9 @@ struct ModuleDescriptor {
 inline constexpr Word MODULE_SYNC = 0x04121994;
 inline constexpr Word MODULE_SYSTEM_VERSION = 3;
 inline constexpr Word MODULE_MACHINE = 0x300;
+// What the module's startup returns: any non-null value tells the host that
+// startup succeeded; null would make it unload the module at once.
+inline constexpr Word MODULE_STARTUP_RESULT = 4;
 inline constexpr const char *DESCRIPTOR_SYMBOL = "_mod_descrip";
 
 }  // namespace host

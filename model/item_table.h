@@ -9,7 +9,6 @@
 #include "host/host_api.h"
 #include "model/fixed_array.h"
 #include "model/names.h"
-#include "module/services.h"
 
 namespace tamberlo {
 
@@ -49,13 +48,5 @@ class ItemTable {
   private:
     FixedArray<ItemRecord> records_;
 };
-
-// The number of entries before the null that ends the host's selection list.
-std::int32_t CountSelectedItems(const HostServices &services);
-
-// Builds the table for the first `count` entries of the selection list, each
-// item with all its channels enabled. Throws std::bad_alloc when memory runs
-// out; nothing of the host is changed by a build, so the caller can just end.
-ItemTable BuildItemTable(const HostServices &services, std::int32_t count);
 
 }  // namespace tamberlo

@@ -12,13 +12,11 @@
 
 namespace tamberlo {
 
-using ParameterSlot = std::array<unsigned char, host::KEY_SLOT_BYTES>;
-
 struct ClipKey {
     std::int32_t frame = 0;
     double value = 0.0;
     double time = 0.0;
-    std::array<ParameterSlot, 8> parameters{};  // key parameters 2 to 9, as the host wrote them
+    host::KeyRawSlots parameters{};  // from the shape on, as the host wrote them
     std::array<std::int32_t, host::ENVELOPE_ATTRIBUTE_COUNT> attributes{};
 };
 
@@ -28,7 +26,6 @@ struct ClipChannel {
     FixedArray<ClipKey> keyArray;
     std::int32_t keyCount = 0;
     std::int32_t channelType = 0;
-    host::EnvelopeId envelope = nullptr;  // the source, read only while capturing
 
     std::span<const ClipKey> Keys() const { return keyArray.view().first(keyCount); }
 };

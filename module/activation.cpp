@@ -22,26 +22,26 @@ void RunShielded(Body &&body) noexcept {
 
 // Called by the host when the user runs the copy command.
 int ActivateCopy(int version, host::GlobalFunc global, void *local, void * /*serverData*/) {
-    if (version != SUPPORTED_VERSION) return host::AFUNC_BADVERSION;
+    if (version != host::LAYOUT_GENERIC_VERSION) return host::AFUNC_BADVERSION;
     RunShielded([&] { CopyCommand(global, local); });
     return host::AFUNC_OK;
 }
 
 // Called by the host when the user runs the paste command.
 int ActivatePaste(int version, host::GlobalFunc global, void *local, void * /*serverData*/) {
-    if (version != SUPPORTED_VERSION) return host::AFUNC_BADVERSION;
+    if (version != host::LAYOUT_GENERIC_VERSION) return host::AFUNC_BADVERSION;
     RunShielded([&] { PasteCommand(global, local); });
     return host::AFUNC_OK;
 }
 
 // Called by the host for the save command, which has nothing to save.
 int ActivateSave(int version, host::GlobalFunc, void *, void *) {
-    return version == SUPPORTED_VERSION ? host::AFUNC_OK : host::AFUNC_BADVERSION;
+    return version == host::LAYOUT_GENERIC_VERSION ? host::AFUNC_OK : host::AFUNC_BADVERSION;
 }
 
 // Called by the host for the load command, which has nothing to load.
 int ActivateLoad(int version, host::GlobalFunc, void *, void *) {
-    return version == SUPPORTED_VERSION ? host::AFUNC_OK : host::AFUNC_BADVERSION;
+    return version == host::LAYOUT_GENERIC_VERSION ? host::AFUNC_OK : host::AFUNC_BADVERSION;
 }
 
 }  // namespace tamberlo

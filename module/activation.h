@@ -5,9 +5,6 @@
 
 namespace tamberlo {
 
-// The only interface version the servers understand.
-inline constexpr int SUPPORTED_VERSION = 2;
-
 int ActivateCopy(int version, host::GlobalFunc global, void *local, void *serverData);
 int ActivatePaste(int version, host::GlobalFunc global, void *local, void *serverData);
 int ActivateSave(int version, host::GlobalFunc global, void *local, void *serverData);

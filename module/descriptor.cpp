@@ -13,17 +13,17 @@ namespace {
 // Called by the host once after loading; the non-null result only says that
 // startup succeeded. Nothing needs setting up: all state starts empty.
 void *Startup() {
-    return reinterpret_cast<void *>(static_cast<std::uintptr_t>(4));
+    return reinterpret_cast<void *>(host::MODULE_STARTUP_RESULT);
 }
 
 // Called by the host before unloading, with what Startup returned.
 void Shutdown(void *) {}
 
 host::ServerRecord servers[] = {
-    {"LayoutGeneric", "Ruxo_Tamberlo copy", tamberlo::ActivateCopy, nullptr},
-    {"LayoutGeneric", "Ruxo_Tamberlo paste", tamberlo::ActivatePaste, nullptr},
-    {"LayoutGeneric", "Ruxo_Tamberlo save", tamberlo::ActivateSave, nullptr},
-    {"LayoutGeneric", "Ruxo_Tamberlo load", tamberlo::ActivateLoad, nullptr},
+    {host::LAYOUT_GENERIC_CLASS, "Ruxo_Tamberlo copy", tamberlo::ActivateCopy, nullptr},
+    {host::LAYOUT_GENERIC_CLASS, "Ruxo_Tamberlo paste", tamberlo::ActivatePaste, nullptr},
+    {host::LAYOUT_GENERIC_CLASS, "Ruxo_Tamberlo save", tamberlo::ActivateSave, nullptr},
+    {host::LAYOUT_GENERIC_CLASS, "Ruxo_Tamberlo load", tamberlo::ActivateLoad, nullptr},
     {nullptr, nullptr, nullptr, nullptr},
 };
 

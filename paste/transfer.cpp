@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "model/frames.h"
+#include "module/keys.h"
 
 namespace tamberlo {
 
@@ -24,12 +25,10 @@ bool ClearWindow(const host::EnvelopeFuncs &envelopes, host::EnvelopeId envelope
                  const FrameRange &window, double framesPerSecond) {
     std::vector<host::KeyId> doomed;
     try {
-        for (host::KeyId key = envelopes.nextKey(envelope, nullptr); key != nullptr;
-             key = envelopes.nextKey(envelope, key)) {
-            double time = 0.0;
-            envelopes.keyGet(envelope, key, host::LWKEY_TIME, &time);
-            if (window.Contains(FrameOf(time, framesPerSecond))) doomed.push_back(key);
-        }
+        WalkKeys(envelopes, envelope, framesPerSecond, [&](host::KeyId key, auto frame) {
+            if (window.Contains(frame)) doomed.push_back(key);
+            return true;
+        });
     } catch (const std::bad_alloc &) {
         return false;
     }
@@ -38,26 +37,6 @@ bool ClearWindow(const host::EnvelopeFuncs &envelopes, host::EnvelopeId envelope
 }
 
 }  // namespace
-
-void ApplyClipKey(const host::EnvelopeFuncs &envelopes, const ClipKey &source,
-                  host::EnvelopeId envelope, host::KeyId key, double placedTime) {
-    // The setters get copies, so that nothing the host does with the pointers
-    // can reach the clipboard.
-    double value = source.value;
-    envelopes.keySet(envelope, key, host::LWKEY_VALUE, &value);
-    double time = placedTime;
-    envelopes.keySet(envelope, key, host::LWKEY_TIME, &time);
-    for (int tag = host::LWKEY_SHAPE; tag <= host::LWKEY_PARAM_3; ++tag) {
-        ParameterSlot slot = source.parameters[tag - host::LWKEY_SHAPE];
-        envelopes.keySet(envelope, key, tag, slot.data());
-    }
-    // The attribute setter takes the key where it declares a channel group.
-    const auto keyAsGroup = reinterpret_cast<host::ChannelGroupId>(key);
-    for (int attribute = 0; attribute < host::ENVELOPE_ATTRIBUTE_COUNT; ++attribute) {
-        int stored = source.attributes[attribute];
-        envelopes.egSet(envelope, keyAsGroup, attribute, &stored);
-    }
-}
 
 void TransferMotion(const HostServices &services, const ItemTable &targets,
                     const ClipContent &content, std::int32_t startFrame, double framesPerSecond) {
@@ -88,7 +67,7 @@ void TransferMotion(const HostServices &services, const ItemTable &targets,
                         : key.time + static_cast<double>(shiftFrames) / framesPerSecond;
                 const host::KeyId created = envelopes.createKey(envelope, placedTime, key.value);
                 if (created == nullptr) continue;
-                ApplyClipKey(envelopes, key, envelope, created, placedTime);
+                WriteKey(envelopes, envelope, created, key, placedTime);
             }
         }
     }

@@ -14,9 +14,4 @@ namespace tamberlo {
 void TransferMotion(const HostServices &services, const ItemTable &targets,
                     const ClipContent &content, std::int32_t startFrame, double framesPerSecond);
 
-// Gives a just-created key every parameter of the copied key, and the
-// envelope the copied attributes.
-void ApplyClipKey(const host::EnvelopeFuncs &envelopes, const ClipKey &source,
-                  host::EnvelopeId envelope, host::KeyId key, double placedTime);
-
 }  // namespace tamberlo

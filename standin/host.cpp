@@ -36,19 +36,14 @@ int Host::Activate(const LoadedModule &module, std::string_view server, int vers
     if (info == nullptr) throw LoadError("no server named \"" + std::string(server) + "\"");
     if (info->activate == nullptr)
         throw LoadError("server \"" + std::string(server) + "\" has no activation function");
-    Record("host", "activate", "server=\"" + info->name + "\" version=" + std::to_string(version));
+    Record("host", "activate",
+           [&] { return "server=\"" + info->name + "\" version=" + std::to_string(version); });
     return info->activate(version, Global(), local, nullptr);
 }
 
 std::size_t Host::LivePanelCount() const {
     return static_cast<std::size_t>(std::count_if(
         panels_.begin(), panels_.end(), [](const PanelRecord &panel) { return !panel.destroyed; }));
-}
-
-void Host::Record(std::string service, std::string operation, std::string arguments) {
-    if (tracing_)
-        trace_.push_back(
-            TraceEntry{std::move(service), std::move(operation), std::move(arguments)});
 }
 
 }  // namespace standin

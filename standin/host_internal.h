@@ -12,7 +12,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "standin/standin.h"
+#include "standin/host.h"
+#include "standin/text.h"
 
 namespace standin {
 
@@ -29,6 +30,15 @@ inline std::uintptr_t SerialOf(const void *handle) {
 
 // The lookup function handed to modules, the same for every host.
 host::GlobalFunc GlobalLookup();
+
+// Every service call starts here: the current host, null when there is none,
+// with the call traced. `renderArguments` runs only while the host traces.
+template <typename RenderArguments>
+Host *EnterService(const char *service, const char *operation, RenderArguments &&renderArguments) {
+    Host *host = Host::Current();
+    if (host != nullptr) host->Record(service, operation, renderArguments);
+    return host;
+}
 
 // "null" or the handle's serial number, for trace arguments.
 std::string RenderHandle(const void *handle);
@@ -74,7 +84,7 @@ struct Scene::Impl {
     struct KeyNode {
         host::KeyId id = nullptr;
         double value = 0.0;
-        std::array<Slot, 8> parameters{};
+        host::KeyRawSlots parameters{};
     };
     using KeyMap = std::map<double, KeyNode>;
 
@@ -164,6 +174,11 @@ struct Scene::Impl {
     }
 };
 
+// How the stand-in's sources reach a scene's storage.
+struct SceneAccess {
+    static Scene::Impl &Of(Scene &scene) { return *scene.impl_; }
+};
+
 struct Host::PanelState {
     // What stands behind a control the module holds. The module's pointer is
     // the address of `control`, so records never move once made.
@@ -186,7 +201,7 @@ struct Host::PanelState {
         int drawMode = 0;
         std::vector<int> drawHistory;
 
-        bool IsList() const { return typeName == "ListBoxControl"; }
+        bool IsList() const { return typeName == host::LIST_BOX_CONTROL; }
         ControlView View() const;
         // Asks the module for the list's rows again, copying each at once.
         void RedrawRows();
@@ -211,6 +226,11 @@ struct Host::PanelState {
     std::optional<std::size_t> FindLivePanel(const Host &host, host::PanelId panel) const;
     // A control of a panel that is still alive, or null.
     ControlRecord *FindLiveControl(const Host &host, const host::Control *control);
+    // A control call: traced, then answered by the control's record, or by
+    // nothing (null) when there is no current host or no such live control.
+    template <typename RenderArguments>
+    static ControlRecord *EnterControl(const host::Control *control, const char *operation,
+                                       RenderArguments &&renderArguments);
 
     std::uintptr_t lastPanelSerial = 0;
     // The controls of each panel, parallel to Host::panels_.

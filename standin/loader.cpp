@@ -1,8 +1,8 @@
 // Loading a module file the way Layout does: open the library, find the
 // descriptor, check its sync word, run startup, read the server list.
-#include <cstdio>
+#include "standin/loader.h"
 
-#include "standin/standin.h"
+#include <cstdio>
 
 #if defined(_WIN32)
 #include <windows.h>

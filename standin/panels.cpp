@@ -16,15 +16,15 @@ namespace standin {
 namespace {
 
 constexpr const char *PANEL_SERVICES = host::PANEL_SERVICES_NAME;
-constexpr const char *NUM_CONTROL = "NumControl";
-constexpr const char *LIST_CONTROL = "ListBoxControl";
-constexpr const char *BOOL_CONTROL = "BoolControl";
-constexpr const char *POPUP_CONTROL = "PopupControl";
-constexpr const char *FILE_CONTROL = "FileButtonControl";
+using host::BOOL_CONTROL;
+using host::FILE_BUTTON_CONTROL;
+using host::LIST_BOX_CONTROL;
+using host::NUM_CONTROL;
+using host::POPUP_CONTROL;
 
 bool IsKnownControlType(std::string_view typeName) {
     for (std::string_view known :
-         {NUM_CONTROL, LIST_CONTROL, BOOL_CONTROL, POPUP_CONTROL, FILE_CONTROL})
+         {NUM_CONTROL, LIST_BOX_CONTROL, BOOL_CONTROL, POPUP_CONTROL, FILE_BUTTON_CONTROL})
         if (typeName == known) return true;
     return false;
 }
@@ -112,18 +112,18 @@ class Host::PanelState::Session : public PanelSession {
     ControlView Control(std::string_view label) const override { return Find(label).View(); }
 
     std::vector<std::string> Rows(std::string_view label) const override {
-        const ControlRecord &list = FindOfType(label, LIST_CONTROL);
+        const ControlRecord &list = FindOfType(label, LIST_BOX_CONTROL);
         host_.Say(RowsLine(label, list.rowBytes));
         return Utf8Rows(list.rowBytes);
     }
 
     std::vector<std::string> RowBytes(std::string_view label) const override {
-        return FindOfType(label, LIST_CONTROL).rowBytes;
+        return FindOfType(label, LIST_BOX_CONTROL).rowBytes;
     }
 
     void Pick(std::string_view label, int row) override {
-        ControlRecord &list = FindOfType(label, LIST_CONTROL);
-        if (!host_.misbehave().uncheckedUserValues &&
+        ControlRecord &list = FindOfType(label, LIST_BOX_CONTROL);
+        if (!host_.Misbehave().uncheckedUserValues &&
             (row < 0 || static_cast<std::size_t>(row) >= list.rowBytes.size()))
             throw std::out_of_range("list " + std::string(label) + " shows no row " +
                                     std::to_string(row));
@@ -150,7 +150,7 @@ class Host::PanelState::Session : public PanelSession {
         ControlRecord &popup = FindOfType(label, POPUP_CONTROL);
         const bool inRange =
             choice >= 0 && static_cast<std::size_t>(choice) < popup.choiceBytes.size();
-        if (!inRange && !host_.misbehave().uncheckedUserValues)
+        if (!inRange && !host_.Misbehave().uncheckedUserValues)
             throw std::out_of_range("popup " + std::string(label) + " has no choice " +
                                     std::to_string(choice));
         popup.value = choice;
@@ -199,10 +199,10 @@ class Host::PanelState::Session : public PanelSession {
 // control calls show only their tag and value, or their draw mode.
 
 host::PanelId Host::PanelState::Create(const char *title, void * /*panelData*/) {
-    Host *host = Current();
+    Host *host =
+        EnterService(PANEL_SERVICES, "create", [&] { return "title=" + RenderText(title); });
     if (host == nullptr) return nullptr;
-    host->Record(PANEL_SERVICES, "create", "title=" + RenderText(title));
-    if (host->misbehave().refusePanel) return nullptr;
+    if (host->Misbehave().refusePanel) return nullptr;
     PanelState &state = *host->panelState_;
     const auto id = HandleFromSerial<host::PanelId>(++state.lastPanelSerial);
     PanelRecord record;
@@ -216,9 +216,9 @@ host::PanelId Host::PanelState::Create(const char *title, void * /*panelData*/) 
 
 // Destroying a panel twice, or one the host never made, changes nothing.
 void Host::PanelState::Destroy(host::PanelId panel) {
-    Host *host = Current();
+    Host *host =
+        EnterService(PANEL_SERVICES, "destroy", [&] { return "panel=" + RenderHandle(panel); });
     if (host == nullptr) return;
-    host->Record(PANEL_SERVICES, "destroy", "panel=" + RenderHandle(panel));
     const auto found = host->panelState_->panelIndex.find(panel);
     if (found != host->panelState_->panelIndex.end()) host->panels_[found->second].destroyed = true;
 }
@@ -226,16 +226,16 @@ void Host::PanelState::Destroy(host::PanelId panel) {
 host::Control *Host::PanelState::AddControl(host::PanelId panel, const char *typeName,
                                             host::ControlDescriptor *descriptor,
                                             const char *label) {
-    Host *host = Current();
+    Host *host = EnterService(PANEL_SERVICES, "addControl", [&] {
+        return "panel=" + RenderHandle(panel) + " type=" + RenderText(typeName) +
+               " label=" + RenderText(label);
+    });
     if (host == nullptr) return nullptr;
-    host->Record(PANEL_SERVICES, "addControl",
-                 "panel=" + RenderHandle(panel) + " type=" + RenderText(typeName) +
-                     " label=" + RenderText(label));
     PanelState &state = *host->panelState_;
     const std::optional<std::size_t> index = state.FindLivePanel(*host, panel);
     if (!index) return nullptr;
     if (typeName == nullptr || !IsKnownControlType(typeName) || descriptor == nullptr ||
-        host->misbehave().refuseControls)
+        host->Misbehave().refuseControls)
         return nullptr;
 
     auto record = std::make_unique<ControlRecord>();
@@ -247,7 +247,7 @@ host::Control *Host::PanelState::AddControl(host::PanelId panel, const char *typ
     record->valueType = descriptor->type;
     // Each type reads only the descriptor fields it uses; the rest may hold
     // anything.
-    if (record->typeName == LIST_CONTROL) {
+    if (record->typeName == LIST_BOX_CONTROL) {
         record->width = descriptor->shape.width;
         record->visibleRows = descriptor->visibleRows;
         record->countFn = descriptor->countFn;
@@ -256,7 +256,7 @@ host::Control *Host::PanelState::AddControl(host::PanelId panel, const char *typ
         if (descriptor->shape.choices != nullptr)
             for (const char **choice = descriptor->shape.choices; *choice != nullptr; ++choice)
                 record->choiceBytes.emplace_back(*choice);
-    } else if (record->typeName == FILE_CONTROL) {
+    } else if (record->typeName == FILE_BUTTON_CONTROL) {
         record->width = descriptor->shape.width;
     }
 
@@ -267,10 +267,10 @@ host::Control *Host::PanelState::AddControl(host::PanelId panel, const char *typ
 }
 
 int Host::PanelState::Open(host::PanelId panel, int flags) {
-    Host *host = Current();
+    Host *host = EnterService(PANEL_SERVICES, "open", [&] {
+        return "panel=" + RenderHandle(panel) + " flags=" + std::to_string(flags);
+    });
     if (host == nullptr) return 0;
-    host->Record(PANEL_SERVICES, "open",
-                 "panel=" + RenderHandle(panel) + " flags=" + std::to_string(flags));
     PanelState &state = *host->panelState_;
     const std::optional<std::size_t> live = state.FindLivePanel(*host, panel);
     if (!live) return 0;
@@ -321,11 +321,17 @@ int Host::PanelState::Open(host::PanelId panel, int flags) {
 // Controls. Calls on a control the host does not know, or on one whose panel
 // is gone, are ignored.
 
+template <typename RenderArguments>
+Host::PanelState::ControlRecord *Host::PanelState::EnterControl(const host::Control *control,
+                                                                const char *operation,
+                                                                RenderArguments &&renderArguments) {
+    Host *host = EnterService("control", operation, renderArguments);
+    return host == nullptr ? nullptr : host->panelState_->FindLiveControl(*host, control);
+}
+
 void Host::PanelState::Draw(host::Control *control, int mode) {
-    Host *host = Current();
-    if (host == nullptr) return;
-    host->Record("control", "draw", "mode=" + std::to_string(mode));
-    ControlRecord *record = host->panelState_->FindLiveControl(*host, control);
+    ControlRecord *record =
+        EnterControl(control, "draw", [&] { return "mode=" + std::to_string(mode); });
     if (record == nullptr) return;
     record->drawMode = mode;
     record->drawHistory.push_back(mode);
@@ -333,10 +339,8 @@ void Host::PanelState::Draw(host::Control *control, int mode) {
 }
 
 void Host::PanelState::Get(host::Control *control, int tag, host::ValueRecord *value) {
-    Host *host = Current();
-    if (host == nullptr) return;
-    host->Record("control", "get", "tag=" + std::to_string(tag));
-    ControlRecord *record = host->panelState_->FindLiveControl(*host, control);
+    ControlRecord *record =
+        EnterControl(control, "get", [&] { return "tag=" + std::to_string(tag); });
     if (record == nullptr || value == nullptr) return;
     // Only the value field is written: the type field is the module's.
     if (tag == host::CTL_VALUE)
@@ -348,13 +352,10 @@ void Host::PanelState::Get(host::Control *control, int tag, host::ValueRecord *v
 }
 
 void Host::PanelState::Set(host::Control *control, int tag, host::ValueRecord *value) {
-    Host *host = Current();
-    if (host == nullptr) return;
-    host->Record(
-        "control", "set",
-        "tag=" + std::to_string(tag) +
-            (value == nullptr ? " record=null" : " value=" + std::to_string(value->value)));
-    ControlRecord *record = host->panelState_->FindLiveControl(*host, control);
+    ControlRecord *record = EnterControl(control, "set", [&] {
+        return "tag=" + std::to_string(tag) +
+               (value == nullptr ? " record=null" : " value=" + std::to_string(value->value));
+    });
     if (record == nullptr || value == nullptr) return;
     if (tag == host::CTL_VALUE)
         record->value = value->value;

@@ -202,7 +202,7 @@ host::KeyId Scene::AddKey(host::ChannelId channel, double time, double value) {
     return impl_->CreateKey(envelope, time, value);
 }
 
-void Scene::SetKeyParameter(host::KeyId key, int tag, const Slot &slot) {
+void Scene::SetKeyParameter(host::KeyId key, int tag, const host::KeySlot &slot) {
     if (tag < host::LWKEY_SHAPE || tag >= host::KEY_PARAMETER_COUNT)
         throw std::out_of_range("key parameter tags run from 2 to 9");
     Impl::KeyLocation &location = Require(impl_->FindKey(key), "key");
@@ -299,7 +299,7 @@ double Scene::FramesPerSecond() const {
     return impl_->sceneInfo.framesPerSecond;
 }
 
-Misbehaviour &Scene::misbehave() {
+Misbehaviour &Scene::Misbehave() {
     return impl_->misbehaviour;
 }
 

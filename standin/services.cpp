@@ -70,30 +70,20 @@ struct Host::Services {
     static constexpr const char *ENVELOPES = host::ENVELOPE_FUNCS_NAME;
     static constexpr const char *MESSAGES = host::MESSAGE_FUNCS_NAME;
 
-    // Every service call starts here: the current host, with the call traced.
-    // Arguments are rendered only when tracing, since walks over millions of
-    // keys pass through here.
-    template <typename RenderArguments>
-    static Host *Enter(const char *service, const char *operation,
-                       RenderArguments &&renderArguments) {
-        Host *host = Host::Current();
-        if (host != nullptr && host->tracing_) host->Record(service, operation, renderArguments());
-        return host;
-    }
-
-    static Scene::Impl &SceneOf(Host &host) { return host.scene_.impl(); }
+    static Scene::Impl &SceneOf(Host &host) { return SceneAccess::Of(host.scene_); }
 
     // -- "LW Item Info 3"
 
     static const char *ItemName(host::ItemId item) {
-        Host *host = Enter(ITEM_INFO, "name", [&] { return "item=" + RenderHandle(item); });
+        Host *host = EnterService(ITEM_INFO, "name", [&] { return "item=" + RenderHandle(item); });
         if (host == nullptr) return nullptr;
         const Scene::Impl::Item *record = SceneOf(*host).FindItem(item);
         return record == nullptr ? nullptr : record->name.c_str();
     }
 
     static host::ChannelGroupId ChannelGroup(host::ItemId item) {
-        Host *host = Enter(ITEM_INFO, "chanGroup", [&] { return "item=" + RenderHandle(item); });
+        Host *host =
+            EnterService(ITEM_INFO, "chanGroup", [&] { return "item=" + RenderHandle(item); });
         if (host == nullptr) return nullptr;
         const Scene::Impl::Item *record = SceneOf(*host).FindItem(item);
         return record == nullptr ? nullptr : record->group;
@@ -102,15 +92,15 @@ struct Host::Services {
     // -- "Channel Info 2"
 
     static host::ChannelId NextChannel(host::ChannelGroupId group, host::ChannelId previous) {
-        Host *host = Enter(CHANNEL_INFO, "nextChannel", [&] {
+        Host *host = EnterService(CHANNEL_INFO, "nextChannel", [&] {
             return "group=" + RenderHandle(group) + " previous=" + RenderHandle(previous);
         });
         return host == nullptr ? nullptr : SceneOf(*host).NextChannel(group, previous);
     }
 
     static const Scene::Impl::Channel *FindChannel(const char *operation, host::ChannelId channel) {
-        Host *host =
-            Enter(CHANNEL_INFO, operation, [&] { return "channel=" + RenderHandle(channel); });
+        Host *host = EnterService(CHANNEL_INFO, operation,
+                                  [&] { return "channel=" + RenderHandle(channel); });
         return host == nullptr ? nullptr : SceneOf(*host).FindChannel(channel);
     }
 
@@ -133,7 +123,7 @@ struct Host::Services {
 
     static host::EnvelopeId CreateEnvelope(host::ChannelGroupId group, const char *name,
                                            int channelType) {
-        Host *host = Enter(ENVELOPES, "create", [&] {
+        Host *host = EnterService(ENVELOPES, "create", [&] {
             return "group=" + RenderHandle(group) + " name=" + RenderText(name) +
                    " type=" + std::to_string(channelType);
         });
@@ -145,7 +135,7 @@ struct Host::Services {
     }
 
     static host::KeyId CreateKey(host::EnvelopeId envelope, double time, double value) {
-        Host *host = Enter(ENVELOPES, "createKey", [&] {
+        Host *host = EnterService(ENVELOPES, "createKey", [&] {
             return "envelope=" + RenderHandle(envelope) + " time=" + RenderDouble(time) +
                    " value=" + RenderDouble(value);
         });
@@ -157,7 +147,7 @@ struct Host::Services {
     }
 
     static void DestroyKey(host::EnvelopeId envelope, host::KeyId key) {
-        Host *host = Enter(ENVELOPES, "destroyKey", [&] {
+        Host *host = EnterService(ENVELOPES, "destroyKey", [&] {
             return "envelope=" + RenderHandle(envelope) + " key=" + RenderHandle(key);
         });
         if (host == nullptr) return;
@@ -166,7 +156,7 @@ struct Host::Services {
     }
 
     static host::KeyId NextKey(host::EnvelopeId envelope, host::KeyId previous) {
-        Host *host = Enter(ENVELOPES, "nextKey", [&] {
+        Host *host = EnterService(ENVELOPES, "nextKey", [&] {
             return "envelope=" + RenderHandle(envelope) + " previous=" + RenderHandle(previous);
         });
         return host == nullptr ? nullptr : SceneOf(*host).NextKey(envelope, previous);
@@ -175,7 +165,8 @@ struct Host::Services {
     // Tags 0 and 1 are the key's value and time as doubles; tags 2 to 9 are
     // eight bytes the host keeps without reading them.
     static int KeyGet(host::EnvelopeId envelope, host::KeyId key, int tag, void *slot) {
-        Host *host = Enter(ENVELOPES, "keyGet", [&] { return KeyArguments(envelope, key, tag); });
+        Host *host =
+            EnterService(ENVELOPES, "keyGet", [&] { return KeyArguments(envelope, key, tag); });
         if (host == nullptr || slot == nullptr) return 0;
         const Scene::Impl::KeyLocation *location = SceneOf(*host).FindKey(envelope, key);
         if (location == nullptr) return 0;
@@ -195,7 +186,7 @@ struct Host::Services {
     }
 
     static int KeySet(host::EnvelopeId envelope, host::KeyId key, int tag, void *slot) {
-        Host *host = Enter(ENVELOPES, "keySet", [&] {
+        Host *host = EnterService(ENVELOPES, "keySet", [&] {
             return KeyArguments(envelope, key, tag) + RenderSlot(tag, slot);
         });
         if (host == nullptr || slot == nullptr) return 0;
@@ -211,8 +202,9 @@ struct Host::Services {
             return SceneOf(*host).MoveKey(*location, time) ? 1 : 0;
         }
         if (tag >= host::LWKEY_SHAPE && tag < host::KEY_PARAMETER_COUNT) {
-            Slot &parameter = location->position->second
-                                  .parameters[static_cast<std::size_t>(tag - host::LWKEY_SHAPE)];
+            host::KeySlot &parameter =
+                location->position->second
+                    .parameters[static_cast<std::size_t>(tag - host::LWKEY_SHAPE)];
             std::memcpy(parameter.data(), slot, host::KEY_SLOT_BYTES);
             return 1;
         }
@@ -223,7 +215,7 @@ struct Host::Services {
     // the trace.
     static int EnvelopeGet(host::EnvelopeId envelope, host::ChannelGroupId group, int tag,
                            int *value) {
-        Host *host = Enter(ENVELOPES, "egGet", [&] {
+        Host *host = EnterService(ENVELOPES, "egGet", [&] {
             return "envelope=" + RenderHandle(envelope) + " group=" + RenderHandle(group) +
                    " tag=" + std::to_string(tag);
         });
@@ -235,7 +227,7 @@ struct Host::Services {
 
     static int EnvelopeSet(host::EnvelopeId envelope, host::ChannelGroupId group, int tag,
                            int *value) {
-        Host *host = Enter(ENVELOPES, "egSet", [&] {
+        Host *host = EnterService(ENVELOPES, "egSet", [&] {
             return "envelope=" + RenderHandle(envelope) + " group=" + RenderHandle(group) +
                    " tag=" + std::to_string(tag) +
                    " value=" + (value == nullptr ? "null" : std::to_string(*value));
@@ -255,7 +247,7 @@ struct Host::Services {
     // -- "Info Messages 2"
 
     static void Error(const char *line1, const char *line2) {
-        Host *host = Enter(MESSAGES, "error", [&] {
+        Host *host = EnterService(MESSAGES, "error", [&] {
             return "line1=" + RenderText(line1) + " line2=" + RenderText(line2);
         });
         if (host == nullptr) return;
@@ -270,10 +262,10 @@ struct Host::Services {
     // -- The global lookup
 
     static void *Lookup(const char *serviceName, int use) {
-        Host *host = Enter("global", serviceName == nullptr ? "null" : serviceName,
-                           [&] { return "use=" + std::to_string(use); });
+        Host *host = EnterService("global", serviceName == nullptr ? "null" : serviceName,
+                                  [&] { return "use=" + std::to_string(use); });
         if (host == nullptr || serviceName == nullptr) return nullptr;
-        if (host->misbehave().missingService == serviceName) return nullptr;
+        if (host->Misbehave().missingService == serviceName) return nullptr;
         // Modules receive the tables as mutable pointers, as the host API types them.
         static host::ItemInfo itemInfo{ItemName, ChannelGroup};
         static host::ChannelInfo channelInfo{NextChannel, ChannelName, ChannelType,

@@ -1,11 +1,11 @@
 // Conversion between the module's CP932 text and the UTF-8 that tests and
 // programs read. Text that does not convert is replaced, never refused: a
 // transcript with a replacement mark says more than a conversion error.
+#include "standin/text.h"
+
 #include <algorithm>
 #include <string>
 #include <string_view>
-
-#include "standin/standin.h"
 
 #if defined(_WIN32)
 #include <windows.h>

@@ -1,7 +1,7 @@
 // The scripted user: one script for each panel that opens, in turn.
 #include <utility>
 
-#include "standin/standin.h"
+#include "standin/panels.h"
 
 namespace standin {
 

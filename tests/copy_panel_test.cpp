@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/labels.h"
 #include "tests/module_fixture.h"
 #include "tests/scenes.h"
 
@@ -17,15 +18,15 @@ class CopyPanelTest : public ModuleTest {
   protected:
     // Runs the copy command with a user who does `look` and then cancels.
     void OpenCopy(std::function<void(PanelSession &)> look) {
-        host.user().Then([look](PanelSession &panel) {
+        host.User().Then([look](PanelSession &panel) {
             look(panel);
             return PanelOutcome::Cancel;
         });
         EXPECT_EQ(Run(COPY), 0);
-        EXPECT_EQ(host.user().Pending(), 0u) << "the panel never opened";
+        EXPECT_EQ(host.User().Pending(), 0u) << "the panel never opened";
     }
     host::ItemId MakePositionItem(const std::string &name) {
-        return AddItem(host.scene(), name,
+        return AddItem(host.Scene(), name,
                        {{"Position.X", {}}, {"Position.Y", {}}, {"Position.Z", {}}});
     }
 };
@@ -34,7 +35,7 @@ TEST_F(CopyPanelTest, RefusesAnEmptySelectionWithAMessageAndNoPanelShown) {
     MakePositionItem("A");
     EXPECT_EQ(Run(COPY), 0);
     ASSERT_EQ(host.Errors().size(), 1u);
-    EXPECT_EQ(host.Errors()[0].first, standin::Cp932FromUtf8("アイテムが選ばれていません。"));
+    EXPECT_EQ(host.Errors()[0].first, standin::Cp932FromUtf8(labels::NO_ITEM_SELECTED));
     EXPECT_EQ(host.Errors()[0].second, "");
     ASSERT_EQ(host.Panels().size(), 1u);
     EXPECT_FALSE(host.Panels()[0].opened);
@@ -42,7 +43,7 @@ TEST_F(CopyPanelTest, RefusesAnEmptySelectionWithAMessageAndNoPanelShown) {
 }
 
 TEST_F(CopyPanelTest, ShowsItsTitleAndEightControlsInOrder) {
-    host.scene().Select({MakePositionItem("A")});
+    host.Scene().Select({MakePositionItem("A")});
     OpenCopy([](PanelSession &) {});
     ASSERT_EQ(host.Panels().size(), 1u);
     const standin::PanelRecord &panel = host.Panels()[0];
@@ -55,14 +56,14 @@ TEST_F(CopyPanelTest, ShowsItsTitleAndEightControlsInOrder) {
         int valueType;
     };
     const Expected expected[] = {
-        {"NumControl", "開始フレーム", 2},
-        {"NumControl", "終了フレーム", 2},
-        {"ListBoxControl", "アイテム", 18},
-        {"ListBoxControl", "チャンネル", 18},
-        {"BoolControl", "有効", 8},
-        {"PopupControl", "一括切り替え", 9},
-        {"FileButtonControl", "セット保存", 1},
-        {"FileButtonControl", "セット読込", 1},
+        {host::NUM_CONTROL, labels::START_FRAME, 2},
+        {host::NUM_CONTROL, labels::END_FRAME, 2},
+        {host::LIST_BOX_CONTROL, labels::ITEM, 18},
+        {host::LIST_BOX_CONTROL, labels::CHANNEL, 18},
+        {host::BOOL_CONTROL, labels::ENABLED, 8},
+        {host::POPUP_CONTROL, labels::SWITCH_ALL, 9},
+        {host::FILE_BUTTON_CONTROL, labels::SAVE_SET, 1},
+        {host::FILE_BUTTON_CONTROL, labels::LOAD_SET, 1},
     };
     ASSERT_EQ(panel.controlsAtOpen.size(), 8u);
     for (std::size_t i = 0; i < 8; ++i) {
@@ -77,7 +78,7 @@ TEST_F(CopyPanelTest, ShowsItsTitleAndEightControlsInOrder) {
     EXPECT_EQ(panel.controlsAtOpen[3].width, 300);
     EXPECT_EQ(panel.controlsAtOpen[3].visibleRows, 10);
     EXPECT_EQ(panel.controlsAtOpen[5].choices,
-              (Rows{"Position", "Rotation", "Scale", "その他", "すべて"}));
+              (Rows{"Position", "Rotation", "Scale", labels::OTHERS, labels::ALL}));
     EXPECT_EQ(panel.controlsAtOpen[6].width, 100);
     // Only the lists, the switch and the popup have handlers.
     const bool withEvent[] = {false, false, true, true, true, true, false, false};
@@ -85,87 +86,88 @@ TEST_F(CopyPanelTest, ShowsItsTitleAndEightControlsInOrder) {
 }
 
 TEST_F(CopyPanelTest, OpensWithTheSelectionReversedAndNothingPicked) {
-    standin::Scene &scene = host.scene();
+    standin::Scene &scene = host.Scene();
     scene.SetFrames(12, 345);
     scene.Select({MakePositionItem("A"), MakePositionItem("B"), MakePositionItem("C")});
     OpenCopy([](PanelSession &panel) {
-        EXPECT_EQ(panel.Rows("アイテム"), (Rows{"C", "B", "A"}));
-        EXPECT_EQ(panel.Control("アイテム").value, 0);
-        EXPECT_TRUE(panel.Rows("チャンネル").empty());
-        EXPECT_EQ(panel.Control("有効").drawMode, host::DR_GHOST);
-        EXPECT_EQ(panel.Control("開始フレーム").value, 12);
-        EXPECT_EQ(panel.Control("終了フレーム").value, 345);
+        EXPECT_EQ(panel.Rows(labels::ITEM), (Rows{"C", "B", "A"}));
+        EXPECT_EQ(panel.Control(labels::ITEM).value, 0);
+        EXPECT_TRUE(panel.Rows(labels::CHANNEL).empty());
+        EXPECT_EQ(panel.Control(labels::ENABLED).drawMode, host::DR_GHOST);
+        EXPECT_EQ(panel.Control(labels::START_FRAME).value, 12);
+        EXPECT_EQ(panel.Control(labels::END_FRAME).value, 345);
     });
 }
 
 TEST_F(CopyPanelTest, PickingAnItemShowsItsChannelsFromTheFirstRow) {
-    standin::Scene &scene = host.scene();
+    standin::Scene &scene = host.Scene();
     const auto a = AddItem(scene, "A", {{"Position.X", {}}, {"Rotation.H", {}}});
     const auto b = AddItem(scene, "B", {{"Scale.X", {}}});
     scene.Select({a, b});
     OpenCopy([](PanelSession &panel) {
-        panel.Pick("アイテム", 1);
-        EXPECT_EQ(panel.Rows("チャンネル"), (Rows{"* Position.X", "* Rotation.H"}));
-        EXPECT_EQ(panel.Control("チャンネル").value, 0);
-        EXPECT_EQ(panel.Control("有効").value, 1);
-        EXPECT_EQ(panel.Control("有効").drawMode, host::DR_RENDER);
+        panel.Pick(labels::ITEM, 1);
+        EXPECT_EQ(panel.Rows(labels::CHANNEL), (Rows{"* Position.X", "* Rotation.H"}));
+        EXPECT_EQ(panel.Control(labels::CHANNEL).value, 0);
+        EXPECT_EQ(panel.Control(labels::ENABLED).value, 1);
+        EXPECT_EQ(panel.Control(labels::ENABLED).drawMode, host::DR_RENDER);
         // The channel list was redrawn ghosted, then normally.
-        const std::vector<int> history = panel.Control("チャンネル").drawHistory;
+        const std::vector<int> history = panel.Control(labels::CHANNEL).drawHistory;
         ASSERT_GE(history.size(), 2u);
         EXPECT_EQ(history[history.size() - 2], host::DR_GHOST);
         EXPECT_EQ(history.back(), host::DR_RENDER);
 
-        panel.Pick("チャンネル", 1);
-        panel.Pick("アイテム", 0);
-        EXPECT_EQ(panel.Rows("チャンネル"), (Rows{"* Scale.X"}));
-        EXPECT_EQ(panel.Control("チャンネル").value, 0);
+        panel.Pick(labels::CHANNEL, 1);
+        panel.Pick(labels::ITEM, 0);
+        EXPECT_EQ(panel.Rows(labels::CHANNEL), (Rows{"* Scale.X"}));
+        EXPECT_EQ(panel.Control(labels::CHANNEL).value, 0);
     });
 }
 
 TEST_F(CopyPanelTest, FlippingTheSwitchChangesTheRowMarkAtOnce) {
-    host.scene().Select({MakePositionItem("A")});
+    host.Scene().Select({MakePositionItem("A")});
     OpenCopy([](PanelSession &panel) {
-        panel.Pick("アイテム", 0);
-        panel.Pick("チャンネル", 1);
-        EXPECT_EQ(panel.Control("有効").value, 1);
-        panel.SetBool("有効", false);
-        EXPECT_EQ(panel.Rows("チャンネル"), (Rows{"* Position.X", "  Position.Y", "* Position.Z"}));
+        panel.Pick(labels::ITEM, 0);
+        panel.Pick(labels::CHANNEL, 1);
+        EXPECT_EQ(panel.Control(labels::ENABLED).value, 1);
+        panel.SetBool(labels::ENABLED, false);
+        EXPECT_EQ(panel.Rows(labels::CHANNEL),
+                  (Rows{"* Position.X", "  Position.Y", "* Position.Z"}));
         // Picking the channel again shows its flag.
-        panel.Pick("チャンネル", 0);
-        EXPECT_EQ(panel.Control("有効").value, 1);
-        panel.Pick("チャンネル", 1);
-        EXPECT_EQ(panel.Control("有効").value, 0);
-        panel.SetBool("有効", true);
-        EXPECT_EQ(panel.Rows("チャンネル")[1], "* Position.Y");
+        panel.Pick(labels::CHANNEL, 0);
+        EXPECT_EQ(panel.Control(labels::ENABLED).value, 1);
+        panel.Pick(labels::CHANNEL, 1);
+        EXPECT_EQ(panel.Control(labels::ENABLED).value, 0);
+        panel.SetBool(labels::ENABLED, true);
+        EXPECT_EQ(panel.Rows(labels::CHANNEL)[1], "* Position.Y");
     });
 }
 
 TEST_F(CopyPanelTest, AGroupIsSwitchedOffWhenAllOnAndOnWhenAnyIsOff) {
-    host.scene().Select({AddItem(
-        host.scene(), "A",
+    host.Scene().Select({AddItem(
+        host.Scene(), "A",
         {{"Position.X", {}}, {"Position.Y", {}}, {"Position.Z", {}}, {"Rotation.H", {}}})});
     OpenCopy([](PanelSession &panel) {
-        panel.Pick("アイテム", 0);
-        panel.Choose("一括切り替え", 0);
-        EXPECT_EQ(panel.Rows("チャンネル"),
+        panel.Pick(labels::ITEM, 0);
+        panel.Choose(labels::SWITCH_ALL, 0);
+        EXPECT_EQ(panel.Rows(labels::CHANNEL),
                   (Rows{"  Position.X", "  Position.Y", "  Position.Z", "* Rotation.H"}));
         // The switch follows the selected channel's new flag.
-        EXPECT_EQ(panel.Control("有効").value, 0);
-        panel.Choose("一括切り替え", 0);
-        EXPECT_EQ(panel.Rows("チャンネル"),
+        EXPECT_EQ(panel.Control(labels::ENABLED).value, 0);
+        panel.Choose(labels::SWITCH_ALL, 0);
+        EXPECT_EQ(panel.Rows(labels::CHANNEL),
                   (Rows{"* Position.X", "* Position.Y", "* Position.Z", "* Rotation.H"}));
-        EXPECT_EQ(panel.Control("有効").value, 1);
+        EXPECT_EQ(panel.Control(labels::ENABLED).value, 1);
         // Only Position.Y off: the group goes all on.
-        panel.Pick("チャンネル", 1);
-        panel.SetBool("有効", false);
-        panel.Choose("一括切り替え", 0);
-        EXPECT_EQ(panel.Rows("チャンネル"),
+        panel.Pick(labels::CHANNEL, 1);
+        panel.SetBool(labels::ENABLED, false);
+        panel.Choose(labels::SWITCH_ALL, 0);
+        EXPECT_EQ(panel.Rows(labels::CHANNEL),
                   (Rows{"* Position.X", "* Position.Y", "* Position.Z", "* Rotation.H"}));
     });
 }
 
 TEST_F(CopyPanelTest, TheOthersAreChannelsOutsideTheThreeNamedGroups) {
-    host.scene().Select({AddItem(host.scene(), "A",
+    host.Scene().Select({AddItem(host.Scene(), "A",
                                  {{"PositionX", {}},
                                   {"position.X", {}},
                                   {"Scale", {}},
@@ -173,75 +175,83 @@ TEST_F(CopyPanelTest, TheOthersAreChannelsOutsideTheThreeNamedGroups) {
                                   {"Rotation.B", {}},
                                   {"Dissolve", {}}})});
     OpenCopy([](PanelSession &panel) {
-        panel.Pick("アイテム", 0);
-        panel.Choose("一括切り替え", 3);
-        EXPECT_EQ(panel.Rows("チャンネル"), (Rows{"  PositionX", "  position.X", "  Scale",
-                                                  "* Scale.X", "* Rotation.B", "  Dissolve"}));
-        panel.Choose("一括切り替え", 2);  // Scale.: only Scale.X
-        EXPECT_EQ(panel.Rows("チャンネル")[3], "  Scale.X");
-        EXPECT_EQ(panel.Rows("チャンネル")[2], "  Scale");
-        panel.Choose("一括切り替え", 1);
-        EXPECT_EQ(panel.Rows("チャンネル")[4], "  Rotation.B");
+        panel.Pick(labels::ITEM, 0);
+        panel.Choose(labels::SWITCH_ALL, 3);
+        EXPECT_EQ(panel.Rows(labels::CHANNEL), (Rows{"  PositionX", "  position.X", "  Scale",
+                                                     "* Scale.X", "* Rotation.B", "  Dissolve"}));
+        panel.Choose(labels::SWITCH_ALL, 2);  // Scale.: only Scale.X
+        EXPECT_EQ(panel.Rows(labels::CHANNEL)[3], "  Scale.X");
+        EXPECT_EQ(panel.Rows(labels::CHANNEL)[2], "  Scale");
+        panel.Choose(labels::SWITCH_ALL, 1);
+        EXPECT_EQ(panel.Rows(labels::CHANNEL)[4], "  Rotation.B");
     });
 }
 
 TEST_F(CopyPanelTest, AllSwitchesEveryChannelOfTheCurrentItemOnly) {
-    standin::Scene &scene = host.scene();
+    standin::Scene &scene = host.Scene();
     scene.Select({MakePositionItem("A"), MakePositionItem("B")});
     OpenCopy([](PanelSession &panel) {
-        panel.Pick("アイテム", 0);
-        panel.Choose("一括切り替え", 4);
-        EXPECT_EQ(panel.Rows("チャンネル"), (Rows{"  Position.X", "  Position.Y", "  Position.Z"}));
-        panel.Pick("アイテム", 1);
-        EXPECT_EQ(panel.Rows("チャンネル"), (Rows{"* Position.X", "* Position.Y", "* Position.Z"}));
-        panel.Pick("チャンネル", 2);
-        panel.Flip("有効");
-        panel.Choose("一括切り替え", 4);  // one off: all on
-        EXPECT_EQ(panel.Rows("チャンネル"), (Rows{"* Position.X", "* Position.Y", "* Position.Z"}));
+        panel.Pick(labels::ITEM, 0);
+        panel.Choose(labels::SWITCH_ALL, 4);
+        EXPECT_EQ(panel.Rows(labels::CHANNEL),
+                  (Rows{"  Position.X", "  Position.Y", "  Position.Z"}));
+        panel.Pick(labels::ITEM, 1);
+        EXPECT_EQ(panel.Rows(labels::CHANNEL),
+                  (Rows{"* Position.X", "* Position.Y", "* Position.Z"}));
+        panel.Pick(labels::CHANNEL, 2);
+        panel.Flip(labels::ENABLED);
+        panel.Choose(labels::SWITCH_ALL, 4);  // one off: all on
+        EXPECT_EQ(panel.Rows(labels::CHANNEL),
+                  (Rows{"* Position.X", "* Position.Y", "* Position.Z"}));
         // The first item kept its choice.
-        panel.Pick("アイテム", 0);
-        EXPECT_EQ(panel.Rows("チャンネル"), (Rows{"  Position.X", "  Position.Y", "  Position.Z"}));
+        panel.Pick(labels::ITEM, 0);
+        EXPECT_EQ(panel.Rows(labels::CHANNEL),
+                  (Rows{"  Position.X", "  Position.Y", "  Position.Z"}));
     });
 }
 
 TEST_F(CopyPanelTest, AnItemWithoutChannelsShowsNoRowsAndNoChoiceChangesAnything) {
-    standin::Scene &scene = host.scene();
+    standin::Scene &scene = host.Scene();
     scene.Select({scene.AddItem("Empty"), MakePositionItem("A")});
     OpenCopy([](PanelSession &panel) {
-        panel.Pick("アイテム", 1);  // Empty: the table lists the selection reversed
-        EXPECT_TRUE(panel.Rows("チャンネル").empty());
-        panel.Flip("有効");
-        for (int choice = 0; choice < 5; ++choice) panel.Choose("一括切り替え", choice);
-        EXPECT_TRUE(panel.Rows("チャンネル").empty());
-        EXPECT_EQ(panel.Control("有効").value, 0);
-        panel.Pick("アイテム", 0);
-        EXPECT_EQ(panel.Rows("チャンネル"), (Rows{"* Position.X", "* Position.Y", "* Position.Z"}));
+        panel.Pick(labels::ITEM, 1);  // Empty: the table lists the selection reversed
+        EXPECT_TRUE(panel.Rows(labels::CHANNEL).empty());
+        panel.Flip(labels::ENABLED);
+        for (int choice = 0; choice < 5; ++choice) panel.Choose(labels::SWITCH_ALL, choice);
+        EXPECT_TRUE(panel.Rows(labels::CHANNEL).empty());
+        EXPECT_EQ(panel.Control(labels::ENABLED).value, 0);
+        panel.Pick(labels::ITEM, 0);
+        EXPECT_EQ(panel.Rows(labels::CHANNEL),
+                  (Rows{"* Position.X", "* Position.Y", "* Position.Z"}));
     });
 }
 
 TEST_F(CopyPanelTest, ValuesOutOfRangeFromTheHostChangeNoFlag) {
-    host.misbehave().uncheckedUserValues = true;
-    host.scene().Select({MakePositionItem("A")});
+    host.Misbehave().uncheckedUserValues = true;
+    host.Scene().Select({MakePositionItem("A")});
     OpenCopy([](PanelSession &panel) {
-        panel.Pick("アイテム", 0);
-        panel.Choose("一括切り替え", 5);
-        panel.Choose("一括切り替え", -1);
-        EXPECT_EQ(panel.Rows("チャンネル"), (Rows{"* Position.X", "* Position.Y", "* Position.Z"}));
-        panel.Pick("チャンネル", 3);
-        panel.Flip("有効");
-        panel.Pick("チャンネル", -1);
-        panel.Flip("有効");
-        EXPECT_EQ(panel.Rows("チャンネル"), (Rows{"* Position.X", "* Position.Y", "* Position.Z"}));
-        panel.Pick("アイテム", 7);
-        EXPECT_TRUE(panel.Rows("チャンネル").empty());
-        panel.Choose("一括切り替え", 4);
-        panel.Pick("アイテム", 0);
-        EXPECT_EQ(panel.Rows("チャンネル"), (Rows{"* Position.X", "* Position.Y", "* Position.Z"}));
+        panel.Pick(labels::ITEM, 0);
+        panel.Choose(labels::SWITCH_ALL, 5);
+        panel.Choose(labels::SWITCH_ALL, -1);
+        EXPECT_EQ(panel.Rows(labels::CHANNEL),
+                  (Rows{"* Position.X", "* Position.Y", "* Position.Z"}));
+        panel.Pick(labels::CHANNEL, 3);
+        panel.Flip(labels::ENABLED);
+        panel.Pick(labels::CHANNEL, -1);
+        panel.Flip(labels::ENABLED);
+        EXPECT_EQ(panel.Rows(labels::CHANNEL),
+                  (Rows{"* Position.X", "* Position.Y", "* Position.Z"}));
+        panel.Pick(labels::ITEM, 7);
+        EXPECT_TRUE(panel.Rows(labels::CHANNEL).empty());
+        panel.Choose(labels::SWITCH_ALL, 4);
+        panel.Pick(labels::ITEM, 0);
+        EXPECT_EQ(panel.Rows(labels::CHANNEL),
+                  (Rows{"* Position.X", "* Position.Y", "* Position.Z"}));
     });
 }
 
 TEST_F(CopyPanelTest, EventsAreAttachedControlByControlUserDataFirst) {
-    host.scene().Select({MakePositionItem("A")});
+    host.Scene().Select({MakePositionItem("A")});
     host.EnableTrace(true);
     OpenCopy([](PanelSession &) {});
     std::vector<std::string> sets;
@@ -254,14 +264,15 @@ TEST_F(CopyPanelTest, EventsAreAttachedControlByControlUserDataFirst) {
 }
 
 TEST_F(CopyPanelTest, ANewCopyStartsWithEveryChannelEnabled) {
-    host.scene().Select({MakePositionItem("A")});
+    host.Scene().Select({MakePositionItem("A")});
     OpenCopy([](PanelSession &panel) {
-        panel.Pick("アイテム", 0);
-        panel.Choose("一括切り替え", 4);
+        panel.Pick(labels::ITEM, 0);
+        panel.Choose(labels::SWITCH_ALL, 4);
     });
     OpenCopy([](PanelSession &panel) {
-        panel.Pick("アイテム", 0);
-        EXPECT_EQ(panel.Rows("チャンネル"), (Rows{"* Position.X", "* Position.Y", "* Position.Z"}));
+        panel.Pick(labels::ITEM, 0);
+        EXPECT_EQ(panel.Rows(labels::CHANNEL),
+                  (Rows{"* Position.X", "* Position.Y", "* Position.Z"}));
     });
     EXPECT_EQ(host.LivePanelCount(), 0u);
 }

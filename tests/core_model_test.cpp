@@ -1,11 +1,12 @@
 // The module's small rules on their own: frames of keys, names in fixed
-// fields, arrays of fixed size.
+// fields, channel groups, arrays of fixed size.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 #include <string>
 
+#include "model/channel_groups.h"
 #include "model/fixed_array.h"
 #include "model/frames.h"
 #include "model/names.h"
@@ -76,7 +77,7 @@ TEST(CopyNameTest, TruncatesLongNamesToTheFieldWithoutWritingPastIt) {
     EXPECT_EQ(std::string(guarded.data() + 1), std::string(79, 'a'));
 }
 
-TEST(CopyNameTest, NeverSplitsATwoByteCharacter) {
+TEST(CopyNameTest, NeverSplitsATwoByteCharacterAndALoneLeadByteIsOneByte) {
     // "ア" is 0x83 0x41 in code page 932. 98 ASCII bytes leave room for one
     // more byte in a 100-byte field: the two-byte character must not go in.
     std::string name(98, 'a');
@@ -92,12 +93,28 @@ TEST(CopyNameTest, NeverSplitsATwoByteCharacter) {
     std::string halfWidth(120, '\xb1');
     CopyName(field, halfWidth.c_str());
     EXPECT_EQ(Field(field), std::string(99, '\xb1'));
+    // A lead byte that ends the name has no second byte: it is one byte.
+    std::array<char, 10> small;
+    CopyName(small, "abc\x83");
+    EXPECT_EQ(Field(small), "abc\x83");
 }
 
-TEST(CopyNameTest, ALeadByteAtTheEndOfTheNameCountsAsOneByte) {
-    std::array<char, 10> field;
-    CopyName(field, "abc\x83");
-    EXPECT_EQ(Field(field), "abc\x83");
+TEST(ChannelGroupTest, NamedGroupsGoByPrefixWithTheDotOthersByNoneAllByEvery) {
+    EXPECT_TRUE(InChannelGroup("Position.X", ChannelGroup::Position));
+    EXPECT_TRUE(InChannelGroup("Rotation.B", ChannelGroup::Rotation));
+    EXPECT_TRUE(InChannelGroup("Scale.Z", ChannelGroup::Scale));
+    EXPECT_FALSE(InChannelGroup("PositionX", ChannelGroup::Position));
+    EXPECT_FALSE(InChannelGroup("position.X", ChannelGroup::Position));
+    EXPECT_FALSE(InChannelGroup("Scale", ChannelGroup::Scale));
+    EXPECT_FALSE(InChannelGroup("Scale.Z", ChannelGroup::Position));
+    for (const char *named : {"Position.X", "Rotation.H", "Scale."}) {
+        EXPECT_FALSE(InChannelGroup(named, ChannelGroup::Others)) << named;
+        EXPECT_TRUE(InChannelGroup(named, ChannelGroup::All)) << named;
+    }
+    for (const char *other : {"", "Scale", "position.X", "Dissolve"}) {
+        EXPECT_TRUE(InChannelGroup(other, ChannelGroup::Others)) << other;
+        EXPECT_TRUE(InChannelGroup(other, ChannelGroup::All)) << other;
+    }
 }
 
 TEST(FixedArrayTest, HoldsExactlyTheCountAndZeroIsEmpty) {

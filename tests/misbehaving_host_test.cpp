@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/labels.h"
 #include "tests/module_fixture.h"
 #include "tests/scenes.h"
 
@@ -15,17 +16,6 @@ using Keys = std::vector<std::pair<double, double>>;
 
 class MisbehavingHostTest : public ModuleTest {
   protected:
-    void Copy(std::vector<host::ItemId> selection, standin::ScriptedUser::Script script) {
-        scene.Select(std::move(selection));
-        host.user().Then(std::move(script));
-        ASSERT_EQ(Run(COPY), 0);
-    }
-    void Paste(std::vector<host::ItemId> selection, standin::ScriptedUser::Script script) {
-        scene.Select(std::move(selection));
-        host.user().Then(std::move(script));
-        ASSERT_EQ(Run(PASTE), 0);
-    }
-    standin::Scene &scene = host.scene();
 };
 
 TEST_F(MisbehavingHostTest, AFrameRateOfZeroPutsEveryKeyOnFrameZero) {
@@ -67,16 +57,16 @@ TEST_F(MisbehavingHostTest, WalksThatDriftOnTheSecondPassNeverOverrun) {
     for (int drift : {3, -1, -5}) {
         SCOPED_TRACE(drift);
         standin::Host fresh;
-        standin::Scene &s = fresh.scene();
+        standin::Scene &s = fresh.Scene();
         const auto source =
             AddItem(s, "S", {{"X", {{At(1), 1}, {At(2), 2}, {At(3), 3}}}, {"Y", {{At(1), 4}}}});
         const auto target = AddItem(s, "T", {{"X", {{At(2), 9}}}, {"Y", {}}});
-        s.misbehave().secondWalkDrift = drift;
+        s.Misbehave().secondWalkDrift = drift;
         s.Select({source});
-        fresh.user().Then(CopyFrames(0, 10));
+        fresh.User().Then(CopyFrames(0, 10));
         EXPECT_EQ(fresh.Activate(*module, COPY), 0);
         s.Select({target});
-        fresh.user().Then(ConfirmAsShown());
+        fresh.User().Then(ConfirmAsShown());
         EXPECT_EQ(fresh.Activate(*module, PASTE), 0);
         EXPECT_EQ(fresh.LivePanelCount(), 0u);
         // Whatever was pasted are keys of the source.
@@ -93,12 +83,12 @@ TEST_F(MisbehavingHostTest, NamesLongerThanTheFieldsAreShownCutAtAWholeCharacter
     for (int i = 0; i < 49; ++i) shown += "ア";
     const auto item = AddItem(scene, standin::Cp932FromUtf8(longName), {{longChannel, {}}});
     Copy({item}, [shown](PanelSession &panel) {
-        const std::vector<std::string> items = panel.RowBytes("アイテム");
+        const std::vector<std::string> items = panel.RowBytes(labels::ITEM);
         EXPECT_EQ(items.size(), 1u);
         EXPECT_EQ(items[0].size(), 98u);
         EXPECT_EQ(items[0], standin::Cp932FromUtf8(shown));
-        panel.Pick("アイテム", 0);
-        EXPECT_EQ(panel.Rows("チャンネル")[0], "* " + std::string(79, 'c'));
+        panel.Pick(labels::ITEM, 0);
+        EXPECT_EQ(panel.Rows(labels::CHANNEL)[0], "* " + std::string(79, 'c'));
         return PanelOutcome::Confirm;
     });
     const auto target = scene.AddItem("T");
@@ -116,7 +106,7 @@ TEST_F(MisbehavingHostTest, AMissingServiceEndsEitherCommandBeforeItTouchesAnyth
                                     "Info Messages 2"};
     for (const char *service : services) {
         SCOPED_TRACE(service);
-        host.misbehave().missingService = service;
+        host.Misbehave().missingService = service;
         const std::size_t panels = host.Panels().size();
         scene.Select({source});
         EXPECT_EQ(Run(COPY), 0);
@@ -127,8 +117,8 @@ TEST_F(MisbehavingHostTest, AMissingServiceEndsEitherCommandBeforeItTouchesAnyth
     }
     // Both scripts are still waiting: no panel ever opened. The copy made
     // before is intact and pastes once the host is whole again.
-    host.misbehave().missingService.clear();
-    while (host.user().HasScript()) host.user().Next();
+    host.Misbehave().missingService.clear();
+    while (host.User().HasScript()) host.User().Next();
     EXPECT_EQ(KeysOf(scene, target, "X"), (Keys{{At(1), 2}}));
     Paste({target}, PasteAt(5));
     ExpectKeys(KeysOf(scene, target, "X"), Keys{{At(1), 2}, {At(6), 1}});
@@ -141,8 +131,8 @@ TEST_F(MisbehavingHostTest, NoPanelOrNoControlsEndTheCommandQuietly) {
     host.EnableTrace(true);
     for (bool noPanel : {true, false}) {
         SCOPED_TRACE(noPanel ? "no panel" : "no controls");
-        host.misbehave().refusePanel = noPanel;
-        host.misbehave().refuseControls = !noPanel;
+        host.Misbehave().refusePanel = noPanel;
+        host.Misbehave().refuseControls = !noPanel;
         host.ClearTrace();
         scene.Select({source});
         EXPECT_EQ(Run(COPY), 0);
@@ -157,9 +147,9 @@ TEST_F(MisbehavingHostTest, NoPanelOrNoControlsEndTheCommandQuietly) {
             EXPECT_NE(entry.service, "Animation Envelopes");
         }
     }
-    host.misbehave().refusePanel = false;
-    host.misbehave().refuseControls = false;
-    while (host.user().HasScript()) host.user().Next();
+    host.Misbehave().refusePanel = false;
+    host.Misbehave().refuseControls = false;
+    while (host.User().HasScript()) host.User().Next();
     EXPECT_EQ(KeysOf(scene, target, "X"), (Keys{{At(1), 2}}));
     Paste({target}, PasteAt(5));
     ExpectKeys(KeysOf(scene, target, "X"), Keys{{At(1), 2}, {At(6), 1}});

@@ -23,7 +23,8 @@ TEST_F(ModuleTest, DescriptorCarriesSyncVersionAndMachineWords) {
 }
 
 TEST_F(ModuleTest, StartupReturnsFour) {
-    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(module->StartupResult()), 4u);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(module->StartupResult()),
+              host::MODULE_STARTUP_RESULT);
 }
 
 TEST_F(ModuleTest, ServerListHasFourGenericServersInOrderThenAZeroRecord) {
@@ -31,7 +32,7 @@ TEST_F(ModuleTest, ServerListHasFourGenericServersInOrderThenAZeroRecord) {
     const char *const names[] = {COPY, PASTE, SAVE, LOAD};
     for (int i = 0; i < 4; ++i) {
         SCOPED_TRACE(names[i]);
-        EXPECT_STREQ(records[i].className, "LayoutGeneric");
+        EXPECT_STREQ(records[i].className, host::LAYOUT_GENERIC_CLASS);
         EXPECT_STREQ(records[i].name, names[i]);
         EXPECT_NE(records[i].activate, nullptr);
         EXPECT_EQ(records[i].tagInfo, nullptr);
@@ -45,7 +46,7 @@ TEST_F(ModuleTest, ServerListHasFourGenericServersInOrderThenAZeroRecord) {
 
 TEST_F(ModuleTest, WrongVersionIsRefusedByEveryServerWithoutTouchingTheHost) {
     host.EnableTrace(true);
-    host.scene().Select({host.scene().AddItem("A")});
+    host.Scene().Select({host.Scene().AddItem("A")});
     for (const char *server : ALL_SERVERS) {
         for (int version : {1, 3}) {
             SCOPED_TRACE(std::string(server) + " version " + std::to_string(version));
@@ -60,16 +61,16 @@ TEST_F(ModuleTest, WrongVersionIsRefusedByEveryServerWithoutTouchingTheHost) {
 
 TEST_F(ModuleTest, SaveAndLoadAcceptVersionTwoAndDoNothing) {
     host.EnableTrace(true);
-    const host::ItemId item = host.scene().AddItem("A");
-    const host::ChannelId channel = host.scene().AddChannel(item, "Position.X");
-    host.scene().AddKey(channel, 0.5, 2.0);
-    host.scene().Select({item});
+    const host::ItemId item = host.Scene().AddItem("A");
+    const host::ChannelId channel = host.Scene().AddChannel(item, "Position.X");
+    host.Scene().AddKey(channel, 0.5, 2.0);
+    host.Scene().Select({item});
     EXPECT_EQ(Run(SAVE), 0);
     EXPECT_EQ(Run(LOAD), 0);
     for (const standin::TraceEntry &entry : host.Trace()) EXPECT_EQ(entry.service, "host");
     EXPECT_TRUE(host.Panels().empty());
     EXPECT_TRUE(host.Errors().empty());
-    EXPECT_EQ(host.scene().TotalKeyCount(), 1u);
+    EXPECT_EQ(host.Scene().TotalKeyCount(), 1u);
 }
 
 TEST_F(ModuleTest, CopyAndPasteLookUpTheSevenServicesInOrderForTransientUse) {

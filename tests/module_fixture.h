@@ -2,12 +2,11 @@
 // that drive the module the way Layout does.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <memory>
 #include <string>
 
 #include "standin/standin.h"
+#include "tests/fixture.h"
 
 #ifndef TAMBERLO_MODULE_PATH
 #error "TAMBERLO_MODULE_PATH must name the built module"
@@ -19,20 +18,17 @@ inline std::string ModulePath() {
     return TAMBERLO_MODULE_PATH;
 }
 
-inline constexpr const char *COPY = "Ruxo_Tamberlo copy";
-inline constexpr const char *PASTE = "Ruxo_Tamberlo paste";
-inline constexpr const char *SAVE = "Ruxo_Tamberlo save";
-inline constexpr const char *LOAD = "Ruxo_Tamberlo load";
-
-class ModuleTest : public ::testing::Test {
+class ModuleTest : public CommandTest {
   protected:
     void SetUp() override { module = std::make_unique<standin::LoadedModule>(ModulePath()); }
     void TearDown() override { module.reset(); }
 
-    int Run(const char *server, int version = 2) { return host.Activate(*module, server, version); }
-
-    standin::Host host;
     std::unique_ptr<standin::LoadedModule> module;
+
+  private:
+    int Activate(const char *server, int version) override {
+        return host.Activate(*module, server, version);
+    }
 };
 
 }  // namespace tamberlo_test

@@ -11,6 +11,7 @@
 
 #include "standin/standin.h"
 #include "tests/failing_allocator.h"
+#include "tests/labels.h"
 #include "tests/scenes.h"
 
 #ifndef TAMBERLO_MODULE_PATH
@@ -33,7 +34,7 @@ struct Sandbox {
     Sandbox() {
         module = std::make_unique<standin::LoadedModule>(TAMBERLO_MODULE_PATH);
         EXPECT_TRUE(failing_allocator::WatchLibrary("Tamberlo.p"));
-        standin::Scene &scene = host.scene();
+        standin::Scene &scene = host.Scene();
         a = AddItem(scene, "A",
                     {{"Position.X", {{At(9), 1}, {At(10), 2}, {At(15), 3}, {At(20), 4}}},
                      {"Position.Y", {{At(12), 5}}},
@@ -46,13 +47,13 @@ struct Sandbox {
     }
 
     int Copy(int first, int last) {
-        host.scene().Select({a, b});
-        host.user().Then([first, last](standin::PanelSession &panel) {
-            panel.Type("開始フレーム", first);
-            panel.Type("終了フレーム", last);
-            panel.Pick("アイテム", 0);  // B: its Dissolve channel off
-            panel.Pick("チャンネル", 1);
-            panel.SetBool("有効", false);
+        host.Scene().Select({a, b});
+        host.User().Then([first, last](standin::PanelSession &panel) {
+            panel.Type(labels::START_FRAME, first);
+            panel.Type(labels::END_FRAME, last);
+            panel.Pick(labels::ITEM, 0);  // B: its Dissolve channel off
+            panel.Pick(labels::CHANNEL, 1);
+            panel.SetBool(labels::ENABLED, false);
             return standin::PanelOutcome::Confirm;
         });
         return Activate("Ruxo_Tamberlo copy");
@@ -62,20 +63,20 @@ struct Sandbox {
     // dropped so that it cannot answer the next panel.
     int Activate(const char *server) {
         const int result = host.Activate(*module, server);
-        while (host.user().HasScript()) host.user().Next();
+        while (host.User().HasScript()) host.User().Next();
         return result;
     }
 
     int Paste(int start) {
-        host.scene().Select({c, d});
-        host.user().Then(PasteAt(start));
+        host.Scene().Select({c, d});
+        host.User().Then(PasteAt(start));
         return Activate("Ruxo_Tamberlo paste");
     }
 
     // Every channel of the paste targets, keyed by item and channel position.
     Dump Targets() const {
         Dump dump;
-        const standin::Scene &scene = host.scene();
+        const standin::Scene &scene = host.Scene();
         for (host::ItemId item : {c, d}) {
             int position = 0;
             for (const standin::ChannelState &channel : scene.Channels(item)) {
@@ -93,8 +94,7 @@ struct Sandbox {
 
     bool SaidNothingCopied() const {
         return !host.Errors().empty() &&
-               host.Errors().back().first ==
-                   standin::Cp932FromUtf8("モーションがコピーされていません");
+               host.Errors().back().first == standin::Cp932FromUtf8(labels::NOTHING_COPIED);
     }
 };
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/labels.h"
 #include "tests/module_fixture.h"
 #include "tests/scenes.h"
 
@@ -17,31 +18,19 @@ using Keys = std::vector<std::pair<double, double>>;
 
 class PasteTest : public ModuleTest {
   protected:
-    void Copy(std::vector<host::ItemId> selection, int first, int last) {
-        host.scene().Select(std::move(selection));
-        host.user().Then(CopyFrames(first, last));
-        ASSERT_EQ(Run(COPY), 0);
-    }
-    void Paste(std::vector<host::ItemId> selection, standin::ScriptedUser::Script script) {
-        host.scene().Select(std::move(selection));
-        host.user().Then(std::move(script));
-        ASSERT_EQ(Run(PASTE), 0);
-    }
     std::string LastError() const {
         return host.Errors().empty() ? "" : standin::Utf8FromCp932(host.Errors().back().first);
     }
-    standin::Scene &scene = host.scene();
 };
 
 TEST_F(PasteTest, NothingCopiedIsRefusedFirstWhateverIsSelected) {
     EXPECT_EQ(Run(PASTE), 0);
-    EXPECT_EQ(LastError(), "モーションがコピーされていません");
-    EXPECT_EQ(host.Errors().back().first,
-              standin::Cp932FromUtf8("モーションがコピーされていません"));
+    EXPECT_EQ(LastError(), labels::NOTHING_COPIED);
+    EXPECT_EQ(host.Errors().back().first, standin::Cp932FromUtf8(labels::NOTHING_COPIED));
     EXPECT_EQ(host.Errors().back().second, "");
     scene.Select({scene.AddItem("A")});
     EXPECT_EQ(Run(PASTE), 0);
-    EXPECT_EQ(LastError(), "モーションがコピーされていません");
+    EXPECT_EQ(LastError(), labels::NOTHING_COPIED);
     EXPECT_TRUE(host.Panels().empty());
 }
 
@@ -54,12 +43,12 @@ TEST_F(PasteTest, NothingSelectedAndAWrongCountAreRefusedWithoutAPanel) {
 
     scene.Select({});
     EXPECT_EQ(Run(PASTE), 0);
-    EXPECT_EQ(LastError(), "アイテムが選ばれていません。");
+    EXPECT_EQ(LastError(), labels::NO_ITEM_SELECTED);
     for (std::vector<host::ItemId> wrong : {std::vector{c}, std::vector{a, b, c}}) {
         host.ClearErrors();
         scene.Select(wrong);
         EXPECT_EQ(Run(PASTE), 0);
-        EXPECT_EQ(LastError(), "コピー元と選択アイテムの数が一致しません。");
+        EXPECT_EQ(LastError(), labels::COUNT_MISMATCH);
         EXPECT_EQ(host.Errors().back().second, "");
     }
     EXPECT_EQ(host.Panels().size(), panelsAfterCopy);
@@ -69,13 +58,13 @@ TEST_F(PasteTest, NothingSelectedAndAWrongCountAreRefusedWithoutAPanel) {
 TEST_F(PasteTest, ThePanelOffersTheCopysFirstFrame) {
     const auto a = AddItem(scene, "A", {{"X", {{At(12), 1}}}});
     Copy({a}, 10, 20);
-    host.user().Then([](PanelSession &panel) {
+    host.User().Then([](PanelSession &panel) {
         EXPECT_EQ(panel.Title(), "Ruxo_Tamberlo (COPY) v0.1i");
         const auto controls = panel.Controls();
         EXPECT_EQ(controls.size(), 1u);
-        EXPECT_EQ(panel.Control("貼り付け開始フレーム").typeName, "NumControl");
-        EXPECT_EQ(panel.Control("貼り付け開始フレーム").valueType, host::LWT_INTEGER);
-        EXPECT_EQ(panel.Control("貼り付け開始フレーム").value, 10);
+        EXPECT_EQ(panel.Control(labels::PASTE_START_FRAME).typeName, host::NUM_CONTROL);
+        EXPECT_EQ(panel.Control(labels::PASTE_START_FRAME).valueType, host::LWT_INTEGER);
+        EXPECT_EQ(panel.Control(labels::PASTE_START_FRAME).value, 10);
         return PanelOutcome::Cancel;
     });
     EXPECT_EQ(Run(PASTE), 0);
@@ -233,7 +222,7 @@ TEST_F(PasteTest, ParametersAndAttributesSurviveCopyAndPasteByteForByte) {
     const auto channel = scene.AddChannel(sourceItem, "Rotation.P", 2);
     const auto key = scene.AddKey(channel, At(4), 1.5);
     for (int tag = 2; tag <= 9; ++tag) {
-        standin::Slot slot;
+        host::KeySlot slot;
         for (int b = 0; b < 8; ++b) slot[b] = static_cast<unsigned char>(0xA0 + tag * 8 + b);
         scene.SetKeyParameter(key, tag, slot);
     }
@@ -264,14 +253,14 @@ TEST_F(PasteTest, ChannelsWithoutEnvelopeAndRefusedKeysAreSkipped) {
     const auto target = AddItem(scene, "T", {{"Detached", {}}, {"Kept", {{At(2), 9}}}});
     Copy({source}, 0, 10);
     scene.DetachEnvelope(*scene.FindChannel(target, "Detached"));
-    host.misbehave().refuseCreate = true;
+    host.Misbehave().refuseCreate = true;
     Paste({target}, PasteAt(0));
     // No envelope for the first two: nothing handed on; the third pastes.
     EXPECT_FALSE(scene.FindChannel(target, "Missing").has_value());
     ExpectKeys(KeysOf(scene, target, "Kept"), Keys{{At(2), 3}});
 
-    host.misbehave().refuseCreate = false;
-    host.misbehave().refuseCreateKey = true;
+    host.Misbehave().refuseCreate = false;
+    host.Misbehave().refuseCreateKey = true;
     Paste({target}, PasteAt(0));
     // The window was cleared, and no key could be created.
     ExpectKeys(KeysOf(scene, target, "Kept"), Keys{});

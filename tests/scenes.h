@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "standin/standin.h"
+#include "tests/labels.h"
 
 namespace tamberlo_test {
 
@@ -74,8 +75,8 @@ inline standin::ScriptedUser::Script CancelAsShown() {
 // A user who types a frame range into the copy panel and confirms.
 inline standin::ScriptedUser::Script CopyFrames(int first, int last) {
     return [first, last](standin::PanelSession &panel) {
-        panel.Type("開始フレーム", first);
-        panel.Type("終了フレーム", last);
+        panel.Type(labels::START_FRAME, first);
+        panel.Type(labels::END_FRAME, last);
         return standin::PanelOutcome::Confirm;
     };
 }
@@ -83,9 +84,22 @@ inline standin::ScriptedUser::Script CopyFrames(int first, int last) {
 // A user who types a paste start frame and confirms.
 inline standin::ScriptedUser::Script PasteAt(int start) {
     return [start](standin::PanelSession &panel) {
-        panel.Type("貼り付け開始フレーム", start);
+        panel.Type(labels::PASTE_START_FRAME, start);
         return standin::PanelOutcome::Confirm;
     };
+}
+
+// Every member a module meets walking a host list from the start, where
+// `next(previous)` hands out the member after `previous` (after null, the
+// first). A walk that never ends is cut once it passes `limit` members.
+template <typename Member, typename Next>
+std::vector<Member> WalkAll(Next next, std::size_t limit) {
+    std::vector<Member> walked;
+    for (Member member = next(nullptr); member != nullptr; member = next(member)) {
+        walked.push_back(member);
+        if (walked.size() > limit) break;
+    }
+    return walked;
 }
 
 }  // namespace tamberlo_test

@@ -78,7 +78,8 @@ class PanelsTest : public ::testing::Test {
         descriptor.visibleRows = 8;
         descriptor.countFn = CountRows;
         descriptor.nameFn = NameRow;
-        host::Control *control = panels->addControl(panel, "ListBoxControl", &descriptor, label);
+        host::Control *control =
+            panels->addControl(panel, host::LIST_BOX_CONTROL, &descriptor, label);
         Set(control, host::CTL_USERDATA, reinterpret_cast<std::intptr_t>(&model));
         return control;
     }
@@ -119,7 +120,7 @@ class PanelsTest : public ::testing::Test {
 // Value records.
 
 TEST_F(PanelsTest, SetValueThenGetReturnsItAndLeavesTheRecordTypeAlone) {
-    host::Control *number = AddPlain("NumControl", host::LWT_INTEGER, "Count");
+    host::Control *number = AddPlain(host::NUM_CONTROL, host::LWT_INTEGER, "Count");
     ASSERT_NE(number, nullptr);
     Set(number, host::CTL_VALUE, 42);
     host::ValueRecord record{77, 0};
@@ -129,7 +130,7 @@ TEST_F(PanelsTest, SetValueThenGetReturnsItAndLeavesTheRecordTypeAlone) {
 }
 
 TEST_F(PanelsTest, UserDataAndEventHandlerPointersRoundTrip) {
-    host::Control *toggle = AddPlain("BoolControl", host::LWT_BOOLEAN, "Relative");
+    host::Control *toggle = AddPlain(host::BOOL_CONTROL, host::LWT_BOOLEAN, "Relative");
     int owner = 0;
     Set(toggle, host::CTL_USERDATA, reinterpret_cast<std::intptr_t>(&owner));
     AttachEvent(toggle);
@@ -139,8 +140,8 @@ TEST_F(PanelsTest, UserDataAndEventHandlerPointersRoundTrip) {
 }
 
 TEST_F(PanelsTest, EachControlKeepsItsOwnValue) {
-    host::Control *first = AddPlain("NumControl", host::LWT_INTEGER, "First");
-    host::Control *second = AddPlain("NumControl", host::LWT_INTEGER, "Second");
+    host::Control *first = AddPlain(host::NUM_CONTROL, host::LWT_INTEGER, "First");
+    host::Control *second = AddPlain(host::NUM_CONTROL, host::LWT_INTEGER, "Second");
     Set(first, host::CTL_VALUE, 1);
     Set(second, host::CTL_VALUE, 2);
     EXPECT_EQ(Get(first, host::CTL_VALUE), 1);
@@ -152,9 +153,9 @@ TEST_F(PanelsTest, AddControlRefusesUnknownTypesAndPanels) {
     host::ControlDescriptor descriptor{};
     EXPECT_EQ(panels->addControl(panel, "SliderControl", &descriptor, "x"), nullptr);
     EXPECT_EQ(panels->addControl(panel, "numcontrol", &descriptor, "x"), nullptr);
-    EXPECT_EQ(panels->addControl(nullptr, "NumControl", &descriptor, "x"), nullptr);
-    for (const char *typeName :
-         {"NumControl", "ListBoxControl", "BoolControl", "PopupControl", "FileButtonControl"})
+    EXPECT_EQ(panels->addControl(nullptr, host::NUM_CONTROL, &descriptor, "x"), nullptr);
+    for (const char *typeName : {host::NUM_CONTROL, host::LIST_BOX_CONTROL, host::BOOL_CONTROL,
+                                 host::POPUP_CONTROL, host::FILE_BUTTON_CONTROL})
         EXPECT_NE(AddPlain(typeName, host::LWT_INTEGER, typeName), nullptr) << typeName;
 }
 
@@ -168,7 +169,7 @@ TEST_F(PanelsTest, ListCallbacksRunOnOpenAndOnEveryModuleDraw) {
     EXPECT_EQ(model.countCalls, 1);
     EXPECT_EQ(model.nameCalls, (std::vector<int>{0, 1, 2}));
 
-    host.user().Then([](standin::PanelSession &) { return standin::PanelOutcome::Confirm; });
+    host.User().Then([](standin::PanelSession &) { return standin::PanelOutcome::Confirm; });
     panels->open(panel, host::PANF_BLOCKING);
     EXPECT_EQ(model.countCalls, 2);
     EXPECT_EQ(model.nameCalls, (std::vector<int>{0, 1, 2, 0, 1, 2}));
@@ -177,7 +178,7 @@ TEST_F(PanelsTest, ListCallbacksRunOnOpenAndOnEveryModuleDraw) {
 TEST_F(PanelsTest, EachRowIsCopiedBeforeTheNextNameIsAskedFor) {
     ListModel model{{"alpha", "beta", "", "delta"}, {false, false, true, false}};
     AddList("Rows", model);
-    host.user().Then([&](standin::PanelSession &session) {
+    host.User().Then([&](standin::PanelSession &session) {
         EXPECT_EQ(session.Rows("Rows"), (std::vector<std::string>{"alpha", "beta", "", "delta"}));
         return standin::PanelOutcome::Confirm;
     });
@@ -187,7 +188,7 @@ TEST_F(PanelsTest, EachRowIsCopiedBeforeTheNextNameIsAskedFor) {
 TEST_F(PanelsTest, UserSeesTheRowsOfTheLatestDrawOnly) {
     ListModel model{{"old"}};
     host::Control *list = AddList("Rows", model);
-    host.user().Then([&](standin::PanelSession &session) {
+    host.User().Then([&](standin::PanelSession &session) {
         EXPECT_EQ(session.Rows("Rows"), (std::vector<std::string>{"old"}));
         model.rows = {"new", "newer"};
         EXPECT_EQ(session.Rows("Rows"), (std::vector<std::string>{"old"}))
@@ -203,7 +204,7 @@ TEST_F(PanelsTest, UserSeesTheRowsOfTheLatestDrawOnly) {
 TEST_F(PanelsTest, DrawModesAreRememberedInOrderAndOpeningDoesNotAddOne) {
     ListModel model{{"a"}};
     host::Control *list = AddList("Rows", model);
-    host::Control *number = AddPlain("NumControl", host::LWT_INTEGER, "Count");
+    host::Control *number = AddPlain(host::NUM_CONTROL, host::LWT_INTEGER, "Count");
     list->draw(list, host::DR_RENDER);
     list->draw(list, host::DR_GHOST);
     list->draw(list, host::DR_RENDER);
@@ -221,7 +222,7 @@ TEST_F(PanelsTest, DrawModesAreRememberedInOrderAndOpeningDoesNotAddOne) {
 TEST_F(PanelsTest, AControlTheModuleNeverDrewHasNoDrawMode) {
     ListModel model{{"a"}};
     AddList("Rows", model);
-    host.user().Then([](standin::PanelSession &session) {
+    host.User().Then([](standin::PanelSession &session) {
         EXPECT_EQ(session.Control("Rows").drawMode, 0);
         EXPECT_TRUE(session.Control("Rows").drawHistory.empty());
         return standin::PanelOutcome::Cancel;
@@ -235,9 +236,9 @@ TEST_F(PanelsTest, AControlTheModuleNeverDrewHasNoDrawMode) {
 TEST_F(PanelsTest, ModuleSetNeverRaisesTheEvent) {
     ListModel model{{"a", "b"}};
     host::Control *list = AddList("Rows", model);
-    host::Control *toggle = AddPlain("BoolControl", host::LWT_BOOLEAN, "Relative");
-    host::Control *popup = AddPlain("PopupControl", host::LWT_POPUP, "Mode");
-    host::Control *number = AddPlain("NumControl", host::LWT_INTEGER, "Count");
+    host::Control *toggle = AddPlain(host::BOOL_CONTROL, host::LWT_BOOLEAN, "Relative");
+    host::Control *popup = AddPlain(host::POPUP_CONTROL, host::LWT_POPUP, "Mode");
+    host::Control *number = AddPlain(host::NUM_CONTROL, host::LWT_INTEGER, "Count");
     for (host::Control *control : {list, toggle, popup, number}) {
         AttachEvent(control);
         Set(control, host::CTL_VALUE, 1);
@@ -254,14 +255,14 @@ TEST_F(PanelsTest, UserActionsSetTheValueAndRaiseTheEventWithControlAndUserData)
     host::ControlDescriptor popupDescriptor{};
     popupDescriptor.type = host::LWT_POPUP;
     popupDescriptor.shape.choices = choices;
-    host::Control *popup = panels->addControl(panel, "PopupControl", &popupDescriptor, "Mode");
-    host::Control *toggle = AddPlain("BoolControl", host::LWT_BOOLEAN, "Relative");
-    host::Control *number = AddPlain("NumControl", host::LWT_INTEGER, "Count");
+    host::Control *popup = panels->addControl(panel, host::POPUP_CONTROL, &popupDescriptor, "Mode");
+    host::Control *toggle = AddPlain(host::BOOL_CONTROL, host::LWT_BOOLEAN, "Relative");
+    host::Control *number = AddPlain(host::NUM_CONTROL, host::LWT_INTEGER, "Count");
     int toggleOwner = 0;
     Set(toggle, host::CTL_USERDATA, reinterpret_cast<std::intptr_t>(&toggleOwner));
     for (host::Control *control : {list, popup, toggle, number}) AttachEvent(control);
 
-    host.user().Then([](standin::PanelSession &session) {
+    host.User().Then([](standin::PanelSession &session) {
         session.Pick("Rows", 2);
         session.Choose("Mode", 1);
         session.Flip("Relative");
@@ -289,8 +290,8 @@ TEST_F(PanelsTest, UserActionsSetTheValueAndRaiseTheEventWithControlAndUserData)
 }
 
 TEST_F(PanelsTest, UserActionsWithoutAHandlerStillSetTheValue) {
-    host::Control *number = AddPlain("NumControl", host::LWT_INTEGER, "Count");
-    host.user().Then([](standin::PanelSession &session) {
+    host::Control *number = AddPlain(host::NUM_CONTROL, host::LWT_INTEGER, "Count");
+    host.User().Then([](standin::PanelSession &session) {
         session.Type("Count", 5);
         return standin::PanelOutcome::Confirm;
     });
@@ -305,8 +306,8 @@ TEST_F(PanelsTest, UserCannotPickOrChooseOutsideWhatIsShown) {
     const char *choices[] = {"Only", nullptr};
     host::ControlDescriptor popupDescriptor{};
     popupDescriptor.shape.choices = choices;
-    panels->addControl(panel, "PopupControl", &popupDescriptor, "Mode");
-    host.user().Then([](standin::PanelSession &session) {
+    panels->addControl(panel, host::POPUP_CONTROL, &popupDescriptor, "Mode");
+    host.User().Then([](standin::PanelSession &session) {
         EXPECT_THROW(session.Pick("Rows", 2), std::out_of_range);
         EXPECT_THROW(session.Pick("Rows", -1), std::out_of_range);
         EXPECT_THROW(session.Choose("Mode", 1), std::out_of_range);
@@ -320,8 +321,8 @@ TEST_F(PanelsTest, UncheckedUserValuesLetTheUserPickOutOfRange) {
     ListModel model{{"a"}};
     host::Control *list = AddList("Rows", model);
     AttachEvent(list);
-    host.misbehave().uncheckedUserValues = true;
-    host.user().Then([](standin::PanelSession &session) {
+    host.Misbehave().uncheckedUserValues = true;
+    host.User().Then([](standin::PanelSession &session) {
         session.Pick("Rows", 5);
         return standin::PanelOutcome::Confirm;
     });
@@ -333,8 +334,8 @@ TEST_F(PanelsTest, UncheckedUserValuesLetTheUserPickOutOfRange) {
 TEST_F(PanelsTest, ActingOnAControlOfAnotherTypeOrAnUnknownLabelThrows) {
     ListModel model{{"a"}};
     AddList("Rows", model);
-    AddPlain("NumControl", host::LWT_INTEGER, "Count");
-    host.user().Then([](standin::PanelSession &session) {
+    AddPlain(host::NUM_CONTROL, host::LWT_INTEGER, "Count");
+    host.User().Then([](standin::PanelSession &session) {
         EXPECT_THROW(session.Flip("Rows"), std::logic_error);
         EXPECT_THROW(session.Type("Rows", 1), std::logic_error);
         EXPECT_THROW(session.Pick("Count", 0), std::logic_error);
@@ -350,8 +351,8 @@ TEST_F(PanelsTest, ActingOnAControlOfAnotherTypeOrAnUnknownLabelThrows) {
 // Opening, outcomes and the scripted user.
 
 TEST_F(PanelsTest, OpenReturnsOneOnConfirmAndZeroOnCancelOrWithoutScript) {
-    host.user().Then([](standin::PanelSession &) { return standin::PanelOutcome::Confirm; });
-    host.user().Then([](standin::PanelSession &) { return standin::PanelOutcome::Cancel; });
+    host.User().Then([](standin::PanelSession &) { return standin::PanelOutcome::Confirm; });
+    host.User().Then([](standin::PanelSession &) { return standin::PanelOutcome::Cancel; });
     EXPECT_EQ(panels->open(panel, host::PANF_BLOCKING | host::PANF_CANCEL), 1);
     EXPECT_EQ(panels->open(panel, 0), 0);
     EXPECT_EQ(panels->open(panel, 0), 0);
@@ -366,8 +367,8 @@ TEST_F(PanelsTest, OpenReturnsOneOnConfirmAndZeroOnCancelOrWithoutScript) {
 TEST_F(PanelsTest, OpenRecordsFlagsOutcomeAndWhatTheUserSaw) {
     ListModel model{{"Position.X", "Position.Y"}};
     AddList("Channels", model);
-    AddPlain("BoolControl", host::LWT_BOOLEAN, "Relative");
-    host.user().Then([](standin::PanelSession &session) {
+    AddPlain(host::BOOL_CONTROL, host::LWT_BOOLEAN, "Relative");
+    host.User().Then([](standin::PanelSession &session) {
         EXPECT_EQ(session.Title(), "Copy");
         EXPECT_EQ(session.Controls().size(), 2u);
         return standin::PanelOutcome::Confirm;
@@ -378,7 +379,7 @@ TEST_F(PanelsTest, OpenRecordsFlagsOutcomeAndWhatTheUserSaw) {
     EXPECT_EQ(record.openFlags, host::PANF_BLOCKING);
     EXPECT_EQ(record.outcome, standin::PanelOutcome::Confirm);
     ASSERT_EQ(record.controlsAtOpen.size(), 2u);
-    EXPECT_EQ(record.controlsAtOpen[0].typeName, "ListBoxControl");
+    EXPECT_EQ(record.controlsAtOpen[0].typeName, host::LIST_BOX_CONTROL);
     EXPECT_EQ(record.controlsAtOpen[0].width, 200);
     EXPECT_EQ(record.controlsAtOpen[0].visibleRows, 8);
     EXPECT_TRUE(record.controlsAtOpen[0].hasUserData);
@@ -395,15 +396,15 @@ TEST_F(PanelsTest, DeclaredActionsRunInOrderAndEndWithCancelUnlessConfirmed) {
     host::Control *list = AddList("Rows", model);
     AttachEvent(list);
     using Kind = standin::UserAction::Kind;
-    host.user().Then(
+    host.User().Then(
         {{Kind::ReadList, "Rows", 0}, {Kind::Pick, "Rows", 1}, {Kind::Confirm, "", 0}});
-    host.user().Then({{Kind::Pick, "Rows", 0}});
-    EXPECT_EQ(host.user().Pending(), 2u);
+    host.User().Then({{Kind::Pick, "Rows", 0}});
+    EXPECT_EQ(host.User().Pending(), 2u);
 
     EXPECT_EQ(panels->open(panel, 0), 1);
-    EXPECT_EQ(host.user().Pending(), 1u);
+    EXPECT_EQ(host.User().Pending(), 1u);
     EXPECT_EQ(panels->open(panel, 0), 0) << "actions without Confirm end in Cancel";
-    EXPECT_FALSE(host.user().HasScript());
+    EXPECT_FALSE(host.User().HasScript());
     ASSERT_EQ(raisedEvents.size(), 2u);
     EXPECT_EQ(raisedEvents[0].value, 1);
     EXPECT_EQ(raisedEvents[1].value, 0);
@@ -411,9 +412,9 @@ TEST_F(PanelsTest, DeclaredActionsRunInOrderAndEndWithCancelUnlessConfirmed) {
 }
 
 TEST_F(PanelsTest, ActionsAfterCancelDoNotRun) {
-    host::Control *number = AddPlain("NumControl", host::LWT_INTEGER, "Count");
+    host::Control *number = AddPlain(host::NUM_CONTROL, host::LWT_INTEGER, "Count");
     using Kind = standin::UserAction::Kind;
-    host.user().Then({{Kind::Cancel, "", 0}, {Kind::Type, "Count", 9}});
+    host.User().Then({{Kind::Cancel, "", 0}, {Kind::Type, "Count", 9}});
     EXPECT_EQ(panels->open(panel, 0), 0);
     EXPECT_EQ(Get(number, host::CTL_VALUE), 0);
 }
@@ -451,7 +452,7 @@ TEST(ScriptedUserTest, NextHandsOutScriptsInOrderThenAnEmptyScript) {
 }
 
 TEST_F(PanelsTest, AFailingScriptCancelsThePanelAndSaysWhy) {
-    host.user().Then([](standin::PanelSession &session) -> standin::PanelOutcome {
+    host.User().Then([](standin::PanelSession &session) -> standin::PanelOutcome {
         session.Pick("Nothing", 0);
         return standin::PanelOutcome::Confirm;
     });
@@ -482,7 +483,7 @@ TEST_F(PanelsTest, DestroyedPanelsLeaveTheLiveCountAndRepeatedDestroysAreIgnored
 }
 
 TEST_F(PanelsTest, ControlsOfADestroyedPanelNoLongerAnswer) {
-    host::Control *number = AddPlain("NumControl", host::LWT_INTEGER, "Count");
+    host::Control *number = AddPlain(host::NUM_CONTROL, host::LWT_INTEGER, "Count");
     Set(number, host::CTL_VALUE, 3);
     panels->destroy(panel);
     EXPECT_EQ(Get(number, host::CTL_VALUE), -12345) << "get wrote through a dead control";
@@ -500,10 +501,10 @@ TEST_F(PanelsTest, ChoiceListIsCopiedWhenTheControlIsAdded) {
     host::ControlDescriptor descriptor{};
     descriptor.type = host::LWT_POPUP;
     descriptor.shape.choices = choices;
-    ASSERT_NE(panels->addControl(panel, "PopupControl", &descriptor, "Mode"), nullptr);
+    ASSERT_NE(panels->addControl(panel, host::POPUP_CONTROL, &descriptor, "Mode"), nullptr);
     std::strcpy(first, "XXXXXXX");
     choices[1] = "Changed";
-    host.user().Then([](standin::PanelSession &session) {
+    host.User().Then([](standin::PanelSession &session) {
         EXPECT_EQ(session.Control("Mode").choices, (std::vector<std::string>{"Replace", "Merge"}));
         return standin::PanelOutcome::Confirm;
     });
@@ -518,7 +519,7 @@ TEST_F(PanelsTest, LabelsTitlesAndRowsInCp932AreFoundAndShownInUtf8) {
     panel = japanese;
     ListModel model{{CHANNEL_CP932, "Position.X"}};
     AddList(CHANNEL_CP932, model);
-    host.user().Then([](standin::PanelSession &session) {
+    host.User().Then([](standin::PanelSession &session) {
         EXPECT_EQ(session.Title(), "アイテム");
         const standin::ControlView list = session.Control("チャンネル");
         EXPECT_EQ(list.labelBytes, CHANNEL_CP932);
@@ -570,7 +571,7 @@ TEST(TextTest, LongTextConvertsWhole) {
 
 TEST_F(PanelsTest, TraceShowsPanelAndControlCallsWithTagsValuesAndModes) {
     host.EnableTrace(true);
-    host::Control *number = AddPlain("NumControl", host::LWT_INTEGER, "Count");
+    host::Control *number = AddPlain(host::NUM_CONTROL, host::LWT_INTEGER, "Count");
     Set(number, host::CTL_VALUE, 3);
     Get(number, host::CTL_VALUE);
     number->draw(number, host::DR_GHOST);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "standin/standin.h"
+#include "tests/scenes.h"
 
 namespace {
 
@@ -44,13 +45,8 @@ class SceneTest : public ::testing::Test {
 
     // Every key a module meets walking the envelope from the start.
     std::vector<host::KeyId> Walk() {
-        std::vector<host::KeyId> walked;
-        for (host::KeyId key = envelopes->nextKey(envelope, nullptr); key != nullptr;
-             key = envelopes->nextKey(envelope, key)) {
-            walked.push_back(key);
-            if (walked.size() > 1000) break;  // a walk that never ends
-        }
-        return walked;
+        return tamberlo_test::WalkAll<host::KeyId>(
+            [&](host::KeyId previous) { return envelopes->nextKey(envelope, previous); }, 1000);
     }
 
     std::vector<double> WalkedTimes() {
@@ -59,14 +55,14 @@ class SceneTest : public ::testing::Test {
         return times;
     }
 
-    static standin::Slot SlotOf(std::uint64_t bits) {
-        standin::Slot slot;
+    static host::KeySlot SlotOf(std::uint64_t bits) {
+        host::KeySlot slot;
         std::memcpy(slot.data(), &bits, sizeof bits);
         return slot;
     }
 
     standin::Host host;
-    standin::Scene &scene = host.scene();
+    standin::Scene &scene = host.Scene();
     host::EnvelopeFuncs *envelopes = nullptr;
     host::ItemId item = nullptr;
     host::ChannelId channel = nullptr;
@@ -254,8 +250,8 @@ TEST_F(SceneTest, ParametersSetByTheSceneAreWhatTheModuleReads) {
     std::uint64_t read = 0;
     ASSERT_EQ(envelopes->keyGet(envelope, key, host::LWKEY_PARAM_3, &read), 1);
     EXPECT_EQ(read, 0xA1B2C3D4E5F60718u);
-    EXPECT_THROW(scene.SetKeyParameter(key, host::LWKEY_TIME, standin::Slot{}), std::out_of_range);
-    EXPECT_THROW(scene.SetKeyParameter(key, host::KEY_PARAMETER_COUNT, standin::Slot{}),
+    EXPECT_THROW(scene.SetKeyParameter(key, host::LWKEY_TIME, host::KeySlot{}), std::out_of_range);
+    EXPECT_THROW(scene.SetKeyParameter(key, host::KEY_PARAMETER_COUNT, host::KeySlot{}),
                  std::out_of_range);
 }
 

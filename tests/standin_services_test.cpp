@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "standin/standin.h"
+#include "tests/scenes.h"
 
 namespace {
 
@@ -30,8 +31,8 @@ class ServicesTest : public ::testing::Test {
         envelopes = LookUp<host::EnvelopeFuncs>(host::ENVELOPE_FUNCS_NAME);
         messages = LookUp<host::MessageFuncs>(host::MESSAGE_FUNCS_NAME);
         ASSERT_TRUE(items && channels && envelopes && messages);
-        item = host.scene().AddItem("Cube");
-        group = host.scene().GroupOf(item);
+        item = host.Scene().AddItem("Cube");
+        group = host.Scene().GroupOf(item);
     }
 
     template <typename Service>
@@ -40,23 +41,13 @@ class ServicesTest : public ::testing::Test {
     }
 
     std::vector<host::ChannelId> WalkChannels() {
-        std::vector<host::ChannelId> walked;
-        for (host::ChannelId channel = channels->nextChannel(group, nullptr); channel != nullptr;
-             channel = channels->nextChannel(group, channel)) {
-            walked.push_back(channel);
-            if (walked.size() > 100) break;  // a walk that never ends
-        }
-        return walked;
+        return tamberlo_test::WalkAll<host::ChannelId>(
+            [&](host::ChannelId previous) { return channels->nextChannel(group, previous); }, 100);
     }
 
     std::vector<host::KeyId> WalkKeys(host::EnvelopeId envelope) {
-        std::vector<host::KeyId> walked;
-        for (host::KeyId key = envelopes->nextKey(envelope, nullptr); key != nullptr;
-             key = envelopes->nextKey(envelope, key)) {
-            walked.push_back(key);
-            if (walked.size() > 100) break;
-        }
-        return walked;
+        return tamberlo_test::WalkAll<host::KeyId>(
+            [&](host::KeyId previous) { return envelopes->nextKey(envelope, previous); }, 100);
     }
 
     std::vector<std::pair<std::string, std::string>> Calls() const {
@@ -106,8 +97,8 @@ TEST(HostCurrencyTest, ServicesServeTheCurrentHostAndNothingWithoutOne) {
     host::GlobalFunc global = nullptr;
     {
         standin::Host first;
-        first.scene().AddItem("First");
-        first.scene().Select({*first.scene().FindItem("First")});
+        first.Scene().AddItem("First");
+        first.Scene().Select({*first.Scene().FindItem("First")});
         standin::Host second;
         EXPECT_EQ(standin::Host::Current(), &second);
         global = second.Global();
@@ -116,7 +107,7 @@ TEST(HostCurrencyTest, ServicesServeTheCurrentHostAndNothingWithoutOne) {
 
         first.MakeCurrent();
         interface = static_cast<host::InterfaceInfo *>(global(host::INTERFACE_INFO_NAME, 0));
-        EXPECT_EQ(interface->selItems[0], first.scene().Selection()[0]);
+        EXPECT_EQ(interface->selItems[0], first.Scene().Selection()[0]);
     }
     EXPECT_EQ(standin::Host::Current(), nullptr);
     EXPECT_EQ(global(host::ITEM_INFO_NAME, host::GFUSE_TRANSIENT), nullptr);
@@ -135,22 +126,22 @@ TEST(HostCurrencyTest, DestroyingAHostThatIsNotCurrentLeavesTheCurrentOne) {
 // Items and channels.
 
 TEST_F(ServicesTest, ChannelWalkFollowsCreationOrderThenEnds) {
-    const host::ChannelId x = host.scene().AddChannel(item, "Position.X", 1);
-    const host::ChannelId y = host.scene().AddChannel(item, "Position.Y", 2);
-    const host::ChannelId z = host.scene().AddChannel(item, "Position.Z", 3);
+    const host::ChannelId x = host.Scene().AddChannel(item, "Position.X", 1);
+    const host::ChannelId y = host.Scene().AddChannel(item, "Position.Y", 2);
+    const host::ChannelId z = host.Scene().AddChannel(item, "Position.Z", 3);
     EXPECT_EQ(WalkChannels(), (std::vector<host::ChannelId>{x, y, z}));
     EXPECT_EQ(channels->nextChannel(group, z), nullptr);
     EXPECT_STREQ(channels->channelName(y), "Position.Y");
     EXPECT_EQ(channels->channelType(z), 3);
-    EXPECT_EQ(channels->channelEnvelope(x), host.scene().Channels(item)[0].envelope);
+    EXPECT_EQ(channels->channelEnvelope(x), host.Scene().Channels(item)[0].envelope);
 }
 
 TEST_F(ServicesTest, ChannelWalkStaysInItsGroup) {
-    const host::ItemId other = host.scene().AddItem("Light");
-    const host::ChannelId foreign = host.scene().AddChannel(other, "Intensity");
-    host.scene().AddChannel(item, "Position.X");
+    const host::ItemId other = host.Scene().AddItem("Light");
+    const host::ChannelId foreign = host.Scene().AddChannel(other, "Intensity");
+    host.Scene().AddChannel(item, "Position.X");
     EXPECT_EQ(channels->nextChannel(group, foreign), nullptr);
-    EXPECT_EQ(channels->nextChannel(host.scene().GroupOf(other), nullptr), foreign);
+    EXPECT_EQ(channels->nextChannel(host.Scene().GroupOf(other), nullptr), foreign);
     EXPECT_EQ(channels->nextChannel(nullptr, nullptr), nullptr);
 }
 
@@ -161,7 +152,7 @@ TEST_F(ServicesTest, ChannelQueriesIgnoreUnknownChannels) {
 }
 
 TEST_F(ServicesTest, CreateAppendsAChannelWithTheGivenNameTypeAndANewEnvelope) {
-    const host::ChannelId existing = host.scene().AddChannel(item, "Position.X");
+    const host::ChannelId existing = host.Scene().AddChannel(item, "Position.X");
     const host::EnvelopeId created = envelopes->create(group, "Rotation.H", 4);
     ASSERT_NE(created, nullptr);
 
@@ -172,18 +163,18 @@ TEST_F(ServicesTest, CreateAppendsAChannelWithTheGivenNameTypeAndANewEnvelope) {
     EXPECT_EQ(channels->channelType(walked[1]), 4);
     EXPECT_EQ(channels->channelEnvelope(walked[1]), created);
     EXPECT_NE(created, channels->channelEnvelope(existing));
-    EXPECT_EQ(host.scene().KeyCount(created), 0u);
+    EXPECT_EQ(host.Scene().KeyCount(created), 0u);
     EXPECT_NE(envelopes->createKey(created, 1.0, 2.0), nullptr);
 }
 
 TEST_F(ServicesTest, CreateInAnUnknownGroupMakesNothing) {
     EXPECT_EQ(envelopes->create(nullptr, "Position.X", 0), nullptr);
-    EXPECT_TRUE(host.scene().Channels(item).empty());
+    EXPECT_TRUE(host.Scene().Channels(item).empty());
 }
 
 TEST_F(ServicesTest, ADetachedChannelHasNoEnvelope) {
-    const host::ChannelId channel = host.scene().AddChannel(item, "Position.X");
-    host.scene().DetachEnvelope(channel);
+    const host::ChannelId channel = host.Scene().AddChannel(item, "Position.X");
+    host.Scene().DetachEnvelope(channel);
     EXPECT_EQ(channels->channelEnvelope(channel), nullptr);
     EXPECT_STREQ(channels->channelName(channel), "Position.X") << "the channel itself stays";
 }
@@ -205,7 +196,7 @@ TEST_F(ServicesTest, EnvelopeAttributesAreReadAndWrittenPerEnvelope) {
         EXPECT_EQ(envelopes->egGet(second, nullptr, tag, &value), 1);
         EXPECT_EQ(value, 0) << "attribute " << tag << " leaked into another envelope";
     }
-    EXPECT_EQ(host.scene().Attribute(first, 1), 11);
+    EXPECT_EQ(host.Scene().Attribute(first, 1), 11);
 }
 
 TEST_F(ServicesTest, EnvelopeAttributeCallsIgnoreTheirSecondArgument) {
@@ -230,7 +221,7 @@ TEST_F(ServicesTest, EnvelopeAttributeTagsOutsideZeroToTwoWriteNothing) {
     EXPECT_EQ(envelopes->egSet(nullptr, nullptr, 0, &value), 0);
     EXPECT_EQ(envelopes->egGet(nullptr, nullptr, 0, &value), 0);
     for (int tag = 0; tag < host::ENVELOPE_ATTRIBUTE_COUNT; ++tag)
-        EXPECT_EQ(host.scene().Attribute(envelope, tag), 0);
+        EXPECT_EQ(host.Scene().Attribute(envelope, tag), 0);
 }
 
 // ---------------------------------------------------------------------------
@@ -261,7 +252,7 @@ TEST_F(ServicesTest, ErrorTakesANullLineAsEmpty) {
 // The trace.
 
 TEST_F(ServicesTest, TraceRecordsEveryCallInOrderWithItsArguments) {
-    const host::ChannelId channel = host.scene().AddChannel(item, "Position.X");
+    const host::ChannelId channel = host.Scene().AddChannel(item, "Position.X");
     host.EnableTrace(true);
     auto *envelopeFuncs = LookUp<host::EnvelopeFuncs>(host::ENVELOPE_FUNCS_NAME);
     const host::EnvelopeId envelope = channels->channelEnvelope(channel);
@@ -320,25 +311,25 @@ TEST_F(ServicesTest, TraceStaysEmptyUntilEnabledAndCanBeCleared) {
 // Misbehaviour on request.
 
 TEST_F(ServicesTest, RefuseCreateMakesCreateReturnNullAndAddNoChannel) {
-    host.misbehave().refuseCreate = true;
+    host.Misbehave().refuseCreate = true;
     EXPECT_EQ(envelopes->create(group, "Position.X", 0), nullptr);
-    EXPECT_TRUE(host.scene().Channels(item).empty());
-    host.misbehave().refuseCreate = false;
+    EXPECT_TRUE(host.Scene().Channels(item).empty());
+    host.Misbehave().refuseCreate = false;
     EXPECT_NE(envelopes->create(group, "Position.X", 0), nullptr);
 }
 
 TEST_F(ServicesTest, RefuseCreateKeyMakesCreateKeyReturnNullAndAddNoKey) {
     const host::EnvelopeId envelope = envelopes->create(group, "Position.X", 0);
-    host.misbehave().refuseCreateKey = true;
+    host.Misbehave().refuseCreateKey = true;
     EXPECT_EQ(envelopes->createKey(envelope, 1.0, 1.0), nullptr);
-    EXPECT_EQ(host.scene().KeyCount(envelope), 0u);
+    EXPECT_EQ(host.Scene().KeyCount(envelope), 0u);
 }
 
 TEST_F(ServicesTest, PositiveDriftRepeatsTheFirstChannelOnEverySecondWalk) {
-    const host::ChannelId a = host.scene().AddChannel(item, "A");
-    const host::ChannelId b = host.scene().AddChannel(item, "B");
-    const host::ChannelId c = host.scene().AddChannel(item, "C");
-    host.misbehave().secondWalkDrift = 2;
+    const host::ChannelId a = host.Scene().AddChannel(item, "A");
+    const host::ChannelId b = host.Scene().AddChannel(item, "B");
+    const host::ChannelId c = host.Scene().AddChannel(item, "C");
+    host.Misbehave().secondWalkDrift = 2;
     const std::vector<host::ChannelId> honest{a, b, c};
     EXPECT_EQ(WalkChannels(), honest);
     EXPECT_EQ(WalkChannels(), (std::vector<host::ChannelId>{a, b, c, a, a}));
@@ -347,14 +338,14 @@ TEST_F(ServicesTest, PositiveDriftRepeatsTheFirstChannelOnEverySecondWalk) {
 }
 
 TEST_F(ServicesTest, NegativeDriftEndsEverySecondChannelWalkEarly) {
-    const host::ChannelId a = host.scene().AddChannel(item, "A");
-    const host::ChannelId b = host.scene().AddChannel(item, "B");
-    const host::ChannelId c = host.scene().AddChannel(item, "C");
-    host.misbehave().secondWalkDrift = -1;
+    const host::ChannelId a = host.Scene().AddChannel(item, "A");
+    const host::ChannelId b = host.Scene().AddChannel(item, "B");
+    const host::ChannelId c = host.Scene().AddChannel(item, "C");
+    host.Misbehave().secondWalkDrift = -1;
     EXPECT_EQ(WalkChannels(), (std::vector<host::ChannelId>{a, b, c}));
     EXPECT_EQ(WalkChannels(), (std::vector<host::ChannelId>{a, b}));
     EXPECT_EQ(WalkChannels(), (std::vector<host::ChannelId>{a, b, c}));
-    host.misbehave().secondWalkDrift = -5;
+    host.Misbehave().secondWalkDrift = -5;
     EXPECT_TRUE(WalkChannels().empty()) << "a drift longer than the list leaves nothing";
 }
 
@@ -364,20 +355,20 @@ TEST_F(ServicesTest, KeyWalkDriftCountsWalksPerEnvelope) {
     const host::KeyId k1 = envelopes->createKey(first, 1.0, 0.0);
     const host::KeyId k2 = envelopes->createKey(first, 2.0, 0.0);
     const host::KeyId other = envelopes->createKey(second, 1.0, 0.0);
-    host.misbehave().secondWalkDrift = 1;
+    host.Misbehave().secondWalkDrift = 1;
     EXPECT_EQ(WalkKeys(first), (std::vector<host::KeyId>{k1, k2}));
     // The other envelope's first walk is honest, whatever the first one did.
     EXPECT_EQ(WalkKeys(second), (std::vector<host::KeyId>{other}));
     EXPECT_EQ(WalkKeys(first), (std::vector<host::KeyId>{k1, k2, k1}));
     EXPECT_EQ(WalkKeys(second), (std::vector<host::KeyId>{other, other}));
 
-    host.misbehave().secondWalkDrift = -1;
+    host.Misbehave().secondWalkDrift = -1;
     EXPECT_EQ(WalkKeys(first), (std::vector<host::KeyId>{k1, k2}));
     EXPECT_EQ(WalkKeys(first), (std::vector<host::KeyId>{k1}));
 }
 
 TEST_F(ServicesTest, WalksAreHonestWithoutDrift) {
-    const host::ChannelId a = host.scene().AddChannel(item, "A");
+    const host::ChannelId a = host.Scene().AddChannel(item, "A");
     for (int walk = 0; walk < 4; ++walk)
         EXPECT_EQ(WalkChannels(), (std::vector<host::ChannelId>{a})) << "walk " << walk;
 }

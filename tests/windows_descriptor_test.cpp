@@ -97,7 +97,7 @@ TEST_F(WindowsDescriptorTest, ServerRecordsAreFourWordsEachEndedByAZeroRecord) {
         const Word32 *record = records + i * SERVER_RECORD_WORDS;
         ASSERT_TRUE(InImage(record[0]));
         ASSERT_TRUE(InImage(record[1]));
-        EXPECT_STREQ(Text(record[0]), "LayoutGeneric");
+        EXPECT_STREQ(Text(record[0]), host::LAYOUT_GENERIC_CLASS);
         EXPECT_STREQ(Text(record[1]), names[i]);
         ASSERT_TRUE(InImage(record[2]));
         EXPECT_EQ(record[3], 0u);

@@ -1,4 +1,4 @@
-#include "model/item_table.h"
+#include "module/selection.h"
 
 namespace tamberlo {
 
