@@ -36,9 +36,20 @@ int Host::Activate(const LoadedModule &module, std::string_view server, int vers
     if (info == nullptr) throw LoadError("no server named \"" + std::string(server) + "\"");
     if (info->activate == nullptr)
         throw LoadError("server \"" + std::string(server) + "\" has no activation function");
-    Record("host", "activate",
-           [&] { return "server=\"" + info->name + "\" version=" + std::to_string(version); });
-    return info->activate(version, Global(), local, nullptr);
+    const auto arguments = [&] {
+        return "server=\"" + info->name + "\" version=" + std::to_string(version);
+    };
+    Record("host", "activate", arguments);
+    // Each activation finds globalFun empty, so a module that forgets to set
+    // it cannot live on what an earlier activation left there.
+    PanelState::Services()->globalFun = nullptr;
+    const std::size_t panelsBefore = panels_.size();
+    const int result = info->activate(version, Global(), local, nullptr);
+    for (std::size_t index = panelsBefore; index < panels_.size(); ++index)
+        if (!panels_[index].destroyed)
+            Violate(Rule::PanelDestroyedBeforeReturn, "host", "activate",
+                    arguments() + " panel=\"" + panels_[index].title + "\"");
+    return result;
 }
 
 std::size_t Host::LivePanelCount() const {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "host/host_api.h"
+#include "standin/contract.h"
 #include "standin/loader.h"
 #include "standin/panels.h"
 #include "standin/scene.h"
@@ -76,6 +77,13 @@ class Host {
         if (tracing_) trace_.push_back(TraceEntry{service, operation, renderArguments()});
     }
 
+    // Breaches of the host contract by the modules this host served, in the
+    // order they happened; each also went to the violation handler.
+    const std::vector<Violation> &Violations() const { return violations_; }
+    void ClearViolations() { violations_.clear(); }
+    // Records a breach of `rule` by the call `service`/`operation`.
+    void Violate(Rule rule, const char *service, const char *operation, std::string arguments);
+
     // The host's sides of the services, known only to the stand-in's sources.
     struct Services;
     struct PanelState;
@@ -89,6 +97,7 @@ class Host {
     std::vector<PanelRecord> panels_;
     std::vector<std::string> transcript_;
     std::vector<TraceEntry> trace_;
+    std::vector<Violation> violations_;
     bool tracing_ = false;
     std::unique_ptr<PanelState> panelState_;
 };

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "standin/host.h"
@@ -133,6 +134,8 @@ struct Scene::Impl {
     KeyLocation *FindKey(host::KeyId key);
     // The key only when it belongs to that envelope.
     KeyLocation *FindKey(host::EnvelopeId envelope, host::KeyId key);
+    // Whether the key was a key of this scene once and has been destroyed.
+    bool WasDestroyed(host::KeyId key) const { return destroyedKeys.contains(key); }
 
     host::ItemId NewItem(std::string name);
     Channel &NewChannel(Group &group, std::string name, int type);
@@ -156,6 +159,9 @@ struct Scene::Impl {
     std::unordered_map<host::ChannelId, Channel> channels;
     std::unordered_map<host::EnvelopeId, Envelope> envelopes;
     std::unordered_map<host::KeyId, KeyLocation> keys;
+    // Handles are never reused, so a destroyed key's handle stays here to tell
+    // a stale key from one the host never handed out.
+    std::unordered_set<host::KeyId> destroyedKeys;
 
     // The selection followed by null: what InterfaceInfo::selItems points at.
     std::vector<host::ItemId> selectionList;
@@ -189,7 +195,9 @@ struct Host::PanelState {
         std::string labelBytes;
         std::string label;  // UTF-8
         int valueType = 0;
-        std::intptr_t value = 0;
+        // Until the module or the user gives the control a value.
+        std::intptr_t value = UNSET_CONTROL_VALUE;
+        bool valueGiven = false;
         void *userData = nullptr;
         host::EventFunc event = nullptr;
         std::vector<std::string> choiceBytes;
@@ -222,12 +230,18 @@ struct Host::PanelState {
     static void Get(host::Control *control, int tag, host::ValueRecord *value);
     static void Set(host::Control *control, int tag, host::ValueRecord *value);
 
-    // Where a panel that is still alive stands in Host::panels_.
-    std::optional<std::size_t> FindLivePanel(const Host &host, host::PanelId panel) const;
-    // A control of a panel that is still alive, or null.
-    ControlRecord *FindLiveControl(const Host &host, const host::Control *control);
+    // Where a panel that is still alive stands in Host::panels_; a panel that
+    // is not, and a module that has not set globalFun, are reported.
+    template <typename Render>
+    std::optional<std::size_t> LivePanelOfCall(Host &host, host::PanelId panel,
+                                               const char *operation, Render &&render);
+    // Whether a get or set passed an integer value record; reports it if not.
+    template <typename RenderArguments>
+    static bool CheckValueRecord(const host::ValueRecord *value, const char *operation,
+                                 RenderArguments &&renderArguments);
     // A control call: traced, then answered by the control's record, or by
-    // nothing (null) when there is no current host or no such live control.
+    // nothing (null) when there is no current host or no such live control,
+    // which is reported.
     template <typename RenderArguments>
     static ControlRecord *EnterControl(const host::Control *control, const char *operation,
                                        RenderArguments &&renderArguments);

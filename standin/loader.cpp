@@ -1,5 +1,5 @@
 // Loading a module file the way Layout does: open the library, find the
-// descriptor, check its sync word, run startup, read the server list.
+// descriptor, check its header words, run startup, read the server list.
 #include "standin/loader.h"
 
 #include <cstdio>
@@ -75,9 +75,16 @@ LoadedModule::LoadedModule(const std::string &path) : path_(path) {
         static_cast<const host::ModuleDescriptor *>(FindSymbol(library_, host::DESCRIPTOR_SYMBOL));
     if (descriptor_ == nullptr)
         throw LoadError("module '" + path + "' has no " + host::DESCRIPTOR_SYMBOL);
-    if (descriptor_->sync != host::MODULE_SYNC)
-        throw LoadError("module '" + path + "' has a wrong sync word " + Hex(descriptor_->sync) +
-                        " (expected " + Hex(host::MODULE_SYNC) + ")");
+    // The header words say which loader the module was built for; a module
+    // for another system version or machine would misread every record.
+    const auto checkWord = [&](const char *what, host::Word found, host::Word expected) {
+        if (found != expected)
+            throw LoadError("module '" + path + "' has a wrong " + what + " " + Hex(found) +
+                            " (expected " + Hex(expected) + ")");
+    };
+    checkWord("sync word", descriptor_->sync, host::MODULE_SYNC);
+    checkWord("system version", descriptor_->systemVersion, host::MODULE_SYSTEM_VERSION);
+    checkWord("machine word", descriptor_->machine, host::MODULE_MACHINE);
     if (descriptor_->startup != nullptr) {
         startupResult_ = descriptor_->startup();
         if (startupResult_ == nullptr) throw LoadError("module '" + path + "' refused to start up");

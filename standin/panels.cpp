@@ -77,21 +77,6 @@ void Host::PanelState::ControlRecord::RedrawRows() {
     }
 }
 
-std::optional<std::size_t> Host::PanelState::FindLivePanel(const Host &host,
-                                                           host::PanelId panel) const {
-    const auto found = panelIndex.find(panel);
-    if (found == panelIndex.end() || host.panels_[found->second].destroyed) return std::nullopt;
-    return found->second;
-}
-
-Host::PanelState::ControlRecord *Host::PanelState::FindLiveControl(const Host &host,
-                                                                   const host::Control *control) {
-    const auto found = controls.find(control);
-    if (found == controls.end()) return nullptr;
-    ControlRecord *record = found->second;
-    return host.panels_[record->panelIndex].destroyed ? nullptr : record;
-}
-
 // ---------------------------------------------------------------------------
 // The user's view of an open panel.
 
@@ -122,38 +107,38 @@ class Host::PanelState::Session : public PanelSession {
     }
 
     void Pick(std::string_view label, int row) override {
-        ControlRecord &list = FindOfType(label, LIST_BOX_CONTROL);
+        ControlRecord &list = Operable(label, LIST_BOX_CONTROL);
         if (!host_.Misbehave().uncheckedUserValues &&
             (row < 0 || static_cast<std::size_t>(row) >= list.rowBytes.size()))
             throw std::out_of_range("list " + std::string(label) + " shows no row " +
                                     std::to_string(row));
-        list.value = row;
+        Give(list, row);
         host_.Say("pick " + std::string(label) + " row " + std::to_string(row));
         Raise(list);
     }
 
     void SetBool(std::string_view label, bool on) override {
-        ControlRecord &toggle = FindOfType(label, BOOL_CONTROL);
-        toggle.value = on ? 1 : 0;
+        ControlRecord &toggle = Operable(label, BOOL_CONTROL);
+        Give(toggle, on ? 1 : 0);
         host_.Say("set " + std::string(label) + (on ? " on" : " off"));
         Raise(toggle);
     }
 
     void Flip(std::string_view label) override {
-        ControlRecord &toggle = FindOfType(label, BOOL_CONTROL);
-        toggle.value = toggle.value != 0 ? 0 : 1;
+        ControlRecord &toggle = Operable(label, BOOL_CONTROL);
+        Give(toggle, toggle.value != 0 ? 0 : 1);
         host_.Say("flip " + std::string(label) + (toggle.value != 0 ? " on" : " off"));
         Raise(toggle);
     }
 
     void Choose(std::string_view label, int choice) override {
-        ControlRecord &popup = FindOfType(label, POPUP_CONTROL);
+        ControlRecord &popup = Operable(label, POPUP_CONTROL);
         const bool inRange =
             choice >= 0 && static_cast<std::size_t>(choice) < popup.choiceBytes.size();
         if (!inRange && !host_.Misbehave().uncheckedUserValues)
             throw std::out_of_range("popup " + std::string(label) + " has no choice " +
                                     std::to_string(choice));
-        popup.value = choice;
+        Give(popup, choice);
         std::string line = "choose " + std::string(label) + " " + std::to_string(choice);
         if (inRange)
             line += " (" + Utf8FromCp932(popup.choiceBytes[static_cast<std::size_t>(choice)]) + ")";
@@ -162,8 +147,8 @@ class Host::PanelState::Session : public PanelSession {
     }
 
     void Type(std::string_view label, int number) override {
-        ControlRecord &field = FindOfType(label, NUM_CONTROL);
-        field.value = number;
+        ControlRecord &field = Operable(label, NUM_CONTROL);
+        Give(field, number);
         host_.Say("type " + std::string(label) + " " + std::to_string(number));
         Raise(field);
     }
@@ -183,6 +168,21 @@ class Host::PanelState::Session : public PanelSession {
         return record;
     }
 
+    // A control the user can change: one the module has not greyed out. No
+    // person can act on a greyed-out control, so a script that tries fails.
+    ControlRecord &Operable(std::string_view label, std::string_view typeName) const {
+        ControlRecord &record = FindOfType(label, typeName);
+        if (record.drawMode == host::DR_GHOST)
+            throw std::logic_error("control " + std::string(label) +
+                                   " is greyed out; no user can change it");
+        return record;
+    }
+
+    static void Give(ControlRecord &record, std::intptr_t value) {
+        record.value = value;
+        record.valueGiven = true;
+    }
+
     // The handler may use any service, the controls included.
     static void Raise(ControlRecord &record) {
         if (record.event != nullptr) record.event(&record.control, record.userData);
@@ -198,10 +198,15 @@ class Host::PanelState::Session : public PanelSession {
 // "LWPanelServices". Trace arguments follow the form of the other services;
 // control calls show only their tag and value, or their draw mode.
 
-host::PanelId Host::PanelState::Create(const char *title, void * /*panelData*/) {
-    Host *host =
-        EnterService(PANEL_SERVICES, "create", [&] { return "title=" + RenderText(title); });
+host::PanelId Host::PanelState::Create(const char *title, void *panelData) {
+    const auto arguments = [&] {
+        return "title=" + RenderText(title) + " data=" +
+               (panelData == Services() ? std::string("services") : RenderHandle(panelData));
+    };
+    Host *host = EnterService(PANEL_SERVICES, "create", arguments);
     if (host == nullptr) return nullptr;
+    if (panelData != Services())
+        host->Violate(Rule::PanelDataIsTheServiceTable, PANEL_SERVICES, "create", arguments());
     if (host->Misbehave().refusePanel) return nullptr;
     PanelState &state = *host->panelState_;
     const auto id = HandleFromSerial<host::PanelId>(++state.lastPanelSerial);
@@ -214,25 +219,53 @@ host::PanelId Host::PanelState::Create(const char *title, void * /*panelData*/) 
     return id;
 }
 
-// Destroying a panel twice, or one the host never made, changes nothing.
+// Destroying a panel twice, or one the host never made, changes nothing but
+// the report.
 void Host::PanelState::Destroy(host::PanelId panel) {
-    Host *host =
-        EnterService(PANEL_SERVICES, "destroy", [&] { return "panel=" + RenderHandle(panel); });
+    const auto arguments = [&] { return "panel=" + RenderHandle(panel); };
+    Host *host = EnterService(PANEL_SERVICES, "destroy", arguments);
     if (host == nullptr) return;
     const auto found = host->panelState_->panelIndex.find(panel);
-    if (found != host->panelState_->panelIndex.end()) host->panels_[found->second].destroyed = true;
+    if (found == host->panelState_->panelIndex.end())
+        host->Violate(Rule::KnownIdentifier, PANEL_SERVICES, "destroy", arguments());
+    else if (host->panels_[found->second].destroyed)
+        host->Violate(Rule::PanelDestroyedOnce, PANEL_SERVICES, "destroy", arguments());
+    else
+        host->panels_[found->second].destroyed = true;
+}
+
+template <typename Render>
+std::optional<std::size_t> Host::PanelState::LivePanelOfCall(Host &host, host::PanelId panel,
+                                                             const char *operation,
+                                                             Render &&render) {
+    const auto found = panelIndex.find(panel);
+    if (found == panelIndex.end()) {
+        host.Violate(Rule::KnownIdentifier, PANEL_SERVICES, operation, render());
+        return std::nullopt;
+    }
+    if (host.panels_[found->second].destroyed) {
+        host.Violate(Rule::NoCallOnADestroyedPanel, PANEL_SERVICES, operation, render());
+        return std::nullopt;
+    }
+    // Controls and the panel reach the host's other services through
+    // globalFun, which the module must have set for this activation.
+    if (Services()->globalFun != GlobalLookup())
+        host.Violate(Rule::GlobalFunSetBeforeControls, PANEL_SERVICES, operation, render());
+    return found->second;
 }
 
 host::Control *Host::PanelState::AddControl(host::PanelId panel, const char *typeName,
                                             host::ControlDescriptor *descriptor,
                                             const char *label) {
-    Host *host = EnterService(PANEL_SERVICES, "addControl", [&] {
+    const auto arguments = [&] {
         return "panel=" + RenderHandle(panel) + " type=" + RenderText(typeName) +
                " label=" + RenderText(label);
-    });
+    };
+    Host *host = EnterService(PANEL_SERVICES, "addControl", arguments);
     if (host == nullptr) return nullptr;
     PanelState &state = *host->panelState_;
-    const std::optional<std::size_t> index = state.FindLivePanel(*host, panel);
+    const std::optional<std::size_t> index =
+        state.LivePanelOfCall(*host, panel, "addControl", arguments);
     if (!index) return nullptr;
     if (typeName == nullptr || !IsKnownControlType(typeName) || descriptor == nullptr ||
         host->Misbehave().refuseControls)
@@ -267,12 +300,13 @@ host::Control *Host::PanelState::AddControl(host::PanelId panel, const char *typ
 }
 
 int Host::PanelState::Open(host::PanelId panel, int flags) {
-    Host *host = EnterService(PANEL_SERVICES, "open", [&] {
+    const auto arguments = [&] {
         return "panel=" + RenderHandle(panel) + " flags=" + std::to_string(flags);
-    });
+    };
+    Host *host = EnterService(PANEL_SERVICES, "open", arguments);
     if (host == nullptr) return 0;
     PanelState &state = *host->panelState_;
-    const std::optional<std::size_t> live = state.FindLivePanel(*host, panel);
+    const std::optional<std::size_t> live = state.LivePanelOfCall(*host, panel, "open", arguments);
     if (!live) return 0;
     // The script may make the module create panels, so records are reached by
     // index, never held across it.
@@ -319,14 +353,36 @@ int Host::PanelState::Open(host::PanelId panel, int flags) {
 
 // ---------------------------------------------------------------------------
 // Controls. Calls on a control the host does not know, or on one whose panel
-// is gone, are ignored.
+// is gone, are reported and otherwise ignored.
 
 template <typename RenderArguments>
 Host::PanelState::ControlRecord *Host::PanelState::EnterControl(const host::Control *control,
                                                                 const char *operation,
                                                                 RenderArguments &&renderArguments) {
     Host *host = EnterService("control", operation, renderArguments);
-    return host == nullptr ? nullptr : host->panelState_->FindLiveControl(*host, control);
+    if (host == nullptr) return nullptr;
+    PanelState &state = *host->panelState_;
+    const auto found = state.controls.find(control);
+    if (found == state.controls.end()) {
+        host->Violate(Rule::KnownIdentifier, "control", operation, renderArguments());
+        return nullptr;
+    }
+    if (host->panels_[found->second->panelIndex].destroyed) {
+        host->Violate(Rule::NoCallOnADestroyedPanel, "control", operation, renderArguments());
+        return nullptr;
+    }
+    return found->second;
+}
+
+// The value record of every get and set says it holds an integer, whatever
+// the control: the host reads and writes the value field by that type.
+template <typename RenderArguments>
+bool Host::PanelState::CheckValueRecord(const host::ValueRecord *value, const char *operation,
+                                        RenderArguments &&renderArguments) {
+    if (value != nullptr && value->type == host::LWT_INTEGER) return true;
+    if (Host *host = Host::Current(); host != nullptr)
+        host->Violate(Rule::ValueRecordIsInteger, "control", operation, renderArguments());
+    return false;
 }
 
 void Host::PanelState::Draw(host::Control *control, int mode) {
@@ -339,9 +395,17 @@ void Host::PanelState::Draw(host::Control *control, int mode) {
 }
 
 void Host::PanelState::Get(host::Control *control, int tag, host::ValueRecord *value) {
-    ControlRecord *record =
-        EnterControl(control, "get", [&] { return "tag=" + std::to_string(tag); });
-    if (record == nullptr || value == nullptr) return;
+    // A read of a value that neither the module nor the user has given is
+    // allowed (it reads the unset marker), and the trace says so.
+    const auto arguments = [&] {
+        const auto found = Current()->panelState_->controls.find(control);
+        const bool unset = tag == host::CTL_VALUE &&
+                           found != Current()->panelState_->controls.end() &&
+                           !found->second->valueGiven;
+        return "tag=" + std::to_string(tag) + (unset ? " unset" : "");
+    };
+    ControlRecord *record = EnterControl(control, "get", arguments);
+    if (record == nullptr || !CheckValueRecord(value, "get", arguments)) return;
     // Only the value field is written: the type field is the module's.
     if (tag == host::CTL_VALUE)
         value->value = record->value;
@@ -352,17 +416,20 @@ void Host::PanelState::Get(host::Control *control, int tag, host::ValueRecord *v
 }
 
 void Host::PanelState::Set(host::Control *control, int tag, host::ValueRecord *value) {
-    ControlRecord *record = EnterControl(control, "set", [&] {
+    const auto arguments = [&] {
         return "tag=" + std::to_string(tag) +
                (value == nullptr ? " record=null" : " value=" + std::to_string(value->value));
-    });
-    if (record == nullptr || value == nullptr) return;
-    if (tag == host::CTL_VALUE)
+    };
+    ControlRecord *record = EnterControl(control, "set", arguments);
+    if (record == nullptr || !CheckValueRecord(value, "set", arguments)) return;
+    if (tag == host::CTL_VALUE) {
         record->value = value->value;
-    else if (tag == host::CTL_USERDATA)
+        record->valueGiven = true;
+    } else if (tag == host::CTL_USERDATA) {
         record->userData = reinterpret_cast<void *>(value->value);
-    else if (tag == host::CTL_USEREVENT)
+    } else if (tag == host::CTL_USEREVENT) {
         record->event = reinterpret_cast<host::EventFunc>(value->value);
+    }
 }
 
 host::PanelFuncs *Host::PanelState::Services() {

@@ -94,6 +94,7 @@ void Scene::Impl::DestroyKey(host::KeyId key) {
     if (found == keys.end()) return;
     found->second.envelope->keys.erase(found->second.position);
     keys.erase(found);
+    destroyedKeys.insert(key);
 }
 
 bool Scene::Impl::MoveKey(KeyLocation &location, double time) {

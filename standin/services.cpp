@@ -72,36 +72,82 @@ struct Host::Services {
 
     static Scene::Impl &SceneOf(Host &host) { return SceneAccess::Of(host.scene_); }
 
+    // Records a breach of `rule` by a call whose arguments `render` renders.
+    template <typename Render>
+    static void Breach(Host &host, Rule rule, const char *service, const char *operation,
+                       Render &&render) {
+        host.Violate(rule, service, operation, render());
+    }
+
+    // Whether `key` is a live key of `envelope`; a key that is not is recorded
+    // as a breach: of NoDestroyedKey when it was destroyed, of `rule` otherwise.
+    template <typename Render>
+    static bool CheckKey(Host &host, Rule rule, const char *operation, host::EnvelopeId envelope,
+                         host::KeyId key, Render &&render) {
+        Scene::Impl &scene = SceneOf(host);
+        if (scene.FindKey(envelope, key) != nullptr) return true;
+        Breach(host, scene.WasDestroyed(key) ? Rule::NoDestroyedKey : rule, ENVELOPES, operation,
+               render);
+        return false;
+    }
+
+    // Whether `envelope` is one the host handed out; one that is not is
+    // recorded as a breach.
+    template <typename Render>
+    static bool CheckEnvelope(Host &host, const char *operation, host::EnvelopeId envelope,
+                              Render &&render) {
+        if (SceneOf(host).FindEnvelope(envelope) != nullptr) return true;
+        Breach(host, Rule::KeyOfTheEnvelope, ENVELOPES, operation, render);
+        return false;
+    }
+
     // -- "LW Item Info 3"
 
-    static const char *ItemName(host::ItemId item) {
-        Host *host = EnterService(ITEM_INFO, "name", [&] { return "item=" + RenderHandle(item); });
+    static const Scene::Impl::Item *FindItem(const char *operation, host::ItemId item) {
+        const auto arguments = [&] { return "item=" + RenderHandle(item); };
+        Host *host = EnterService(ITEM_INFO, operation, arguments);
         if (host == nullptr) return nullptr;
         const Scene::Impl::Item *record = SceneOf(*host).FindItem(item);
+        if (record == nullptr)
+            Breach(*host, Rule::KnownIdentifier, ITEM_INFO, operation, arguments);
+        return record;
+    }
+
+    static const char *ItemName(host::ItemId item) {
+        const Scene::Impl::Item *record = FindItem("name", item);
         return record == nullptr ? nullptr : record->name.c_str();
     }
 
     static host::ChannelGroupId ChannelGroup(host::ItemId item) {
-        Host *host =
-            EnterService(ITEM_INFO, "chanGroup", [&] { return "item=" + RenderHandle(item); });
-        if (host == nullptr) return nullptr;
-        const Scene::Impl::Item *record = SceneOf(*host).FindItem(item);
+        const Scene::Impl::Item *record = FindItem("chanGroup", item);
         return record == nullptr ? nullptr : record->group;
     }
 
     // -- "Channel Info 2"
 
     static host::ChannelId NextChannel(host::ChannelGroupId group, host::ChannelId previous) {
-        Host *host = EnterService(CHANNEL_INFO, "nextChannel", [&] {
+        const auto arguments = [&] {
             return "group=" + RenderHandle(group) + " previous=" + RenderHandle(previous);
-        });
-        return host == nullptr ? nullptr : SceneOf(*host).NextChannel(group, previous);
+        };
+        Host *host = EnterService(CHANNEL_INFO, "nextChannel", arguments);
+        if (host == nullptr) return nullptr;
+        Scene::Impl &scene = SceneOf(*host);
+        const Scene::Impl::Channel *channel =
+            previous == nullptr ? nullptr : scene.FindChannel(previous);
+        if (scene.FindGroup(group) == nullptr ||
+            (previous != nullptr && (channel == nullptr || channel->group != group)))
+            Breach(*host, Rule::KnownIdentifier, CHANNEL_INFO, "nextChannel", arguments);
+        return scene.NextChannel(group, previous);
     }
 
     static const Scene::Impl::Channel *FindChannel(const char *operation, host::ChannelId channel) {
-        Host *host = EnterService(CHANNEL_INFO, operation,
-                                  [&] { return "channel=" + RenderHandle(channel); });
-        return host == nullptr ? nullptr : SceneOf(*host).FindChannel(channel);
+        const auto arguments = [&] { return "channel=" + RenderHandle(channel); };
+        Host *host = EnterService(CHANNEL_INFO, operation, arguments);
+        if (host == nullptr) return nullptr;
+        const Scene::Impl::Channel *record = SceneOf(*host).FindChannel(channel);
+        if (record == nullptr)
+            Breach(*host, Rule::KnownIdentifier, CHANNEL_INFO, operation, arguments);
+        return record;
     }
 
     static const char *ChannelName(host::ChannelId channel) {
@@ -123,53 +169,78 @@ struct Host::Services {
 
     static host::EnvelopeId CreateEnvelope(host::ChannelGroupId group, const char *name,
                                            int channelType) {
-        Host *host = EnterService(ENVELOPES, "create", [&] {
+        const auto arguments = [&] {
             return "group=" + RenderHandle(group) + " name=" + RenderText(name) +
                    " type=" + std::to_string(channelType);
-        });
+        };
+        Host *host = EnterService(ENVELOPES, "create", arguments);
         if (host == nullptr) return nullptr;
         Scene::Impl &scene = SceneOf(*host);
         Scene::Impl::Group *record = scene.FindGroup(group);
-        if (record == nullptr || scene.misbehaviour.refuseCreate) return nullptr;
+        if (record == nullptr) {
+            Breach(*host, Rule::KnownIdentifier, ENVELOPES, "create", arguments);
+            return nullptr;
+        }
+        if (scene.misbehaviour.refuseCreate) return nullptr;
         return scene.NewChannel(*record, name == nullptr ? "" : name, channelType).envelope;
     }
 
     static host::KeyId CreateKey(host::EnvelopeId envelope, double time, double value) {
-        Host *host = EnterService(ENVELOPES, "createKey", [&] {
+        const auto arguments = [&] {
             return "envelope=" + RenderHandle(envelope) + " time=" + RenderDouble(time) +
                    " value=" + RenderDouble(value);
-        });
-        if (host == nullptr) return nullptr;
+        };
+        Host *host = EnterService(ENVELOPES, "createKey", arguments);
+        if (host == nullptr || !CheckEnvelope(*host, "createKey", envelope, arguments))
+            return nullptr;
         Scene::Impl &scene = SceneOf(*host);
-        Scene::Impl::Envelope *record = scene.FindEnvelope(envelope);
-        if (record == nullptr || scene.misbehaviour.refuseCreateKey) return nullptr;
-        return scene.CreateKey(*record, time, value);
+        if (scene.misbehaviour.refuseCreateKey) return nullptr;
+        return scene.CreateKey(*scene.FindEnvelope(envelope), time, value);
     }
 
     static void DestroyKey(host::EnvelopeId envelope, host::KeyId key) {
-        Host *host = EnterService(ENVELOPES, "destroyKey", [&] {
+        const auto arguments = [&] {
             return "envelope=" + RenderHandle(envelope) + " key=" + RenderHandle(key);
-        });
-        if (host == nullptr) return;
-        Scene::Impl &scene = SceneOf(*host);
-        if (scene.FindKey(envelope, key) != nullptr) scene.DestroyKey(key);
+        };
+        Host *host = EnterService(ENVELOPES, "destroyKey", arguments);
+        if (host == nullptr || !CheckEnvelope(*host, "destroyKey", envelope, arguments) ||
+            !CheckKey(*host, Rule::KeyOfTheEnvelope, "destroyKey", envelope, key, arguments))
+            return;
+        SceneOf(*host).DestroyKey(key);
     }
 
     static host::KeyId NextKey(host::EnvelopeId envelope, host::KeyId previous) {
-        Host *host = EnterService(ENVELOPES, "nextKey", [&] {
+        const auto arguments = [&] {
             return "envelope=" + RenderHandle(envelope) + " previous=" + RenderHandle(previous);
-        });
-        return host == nullptr ? nullptr : SceneOf(*host).NextKey(envelope, previous);
+        };
+        Host *host = EnterService(ENVELOPES, "nextKey", arguments);
+        if (host == nullptr || !CheckEnvelope(*host, "nextKey", envelope, arguments) ||
+            (previous != nullptr &&
+             !CheckKey(*host, Rule::KeyOfTheEnvelope, "nextKey", envelope, previous, arguments)))
+            return nullptr;
+        return SceneOf(*host).NextKey(envelope, previous);
+    }
+
+    // The key a keyGet or keySet may touch: a live key of the envelope, or
+    // null after recording the breach.
+    template <typename Render>
+    static Scene::Impl::KeyLocation *KeyOfCall(Host *host, const char *operation,
+                                               host::EnvelopeId envelope, host::KeyId key,
+                                               Render &&render) {
+        if (host == nullptr || !CheckEnvelope(*host, operation, envelope, render) ||
+            !CheckKey(*host, Rule::KeyOfTheEnvelope, operation, envelope, key, render))
+            return nullptr;
+        return SceneOf(*host).FindKey(envelope, key);
     }
 
     // Tags 0 and 1 are the key's value and time as doubles; tags 2 to 9 are
     // eight bytes the host keeps without reading them.
     static int KeyGet(host::EnvelopeId envelope, host::KeyId key, int tag, void *slot) {
-        Host *host =
-            EnterService(ENVELOPES, "keyGet", [&] { return KeyArguments(envelope, key, tag); });
-        if (host == nullptr || slot == nullptr) return 0;
-        const Scene::Impl::KeyLocation *location = SceneOf(*host).FindKey(envelope, key);
-        if (location == nullptr) return 0;
+        const auto arguments = [&] { return KeyArguments(envelope, key, tag); };
+        Host *host = EnterService(ENVELOPES, "keyGet", arguments);
+        const Scene::Impl::KeyLocation *location =
+            KeyOfCall(host, "keyGet", envelope, key, arguments);
+        if (location == nullptr || slot == nullptr) return 0;
         const auto &[time, node] = *location->position;
         if (tag == host::LWKEY_VALUE) {
             std::memcpy(slot, &node.value, sizeof node.value);
@@ -186,12 +257,12 @@ struct Host::Services {
     }
 
     static int KeySet(host::EnvelopeId envelope, host::KeyId key, int tag, void *slot) {
-        Host *host = EnterService(ENVELOPES, "keySet", [&] {
+        const auto arguments = [&] {
             return KeyArguments(envelope, key, tag) + RenderSlot(tag, slot);
-        });
-        if (host == nullptr || slot == nullptr) return 0;
-        Scene::Impl::KeyLocation *location = SceneOf(*host).FindKey(envelope, key);
-        if (location == nullptr) return 0;
+        };
+        Host *host = EnterService(ENVELOPES, "keySet", arguments);
+        Scene::Impl::KeyLocation *location = KeyOfCall(host, "keySet", envelope, key, arguments);
+        if (location == nullptr || slot == nullptr) return 0;
         if (tag == host::LWKEY_VALUE) {
             std::memcpy(&location->position->second.value, slot, sizeof(double));
             return 1;
@@ -211,15 +282,17 @@ struct Host::Services {
         return 0;
     }
 
-    // The second argument does not choose the attribute; it only shows in
-    // the trace.
+    // The attributes belong to the envelope; the key in the channel-group
+    // position does not choose among them, but it must be a key of that
+    // envelope.
     static int EnvelopeGet(host::EnvelopeId envelope, host::ChannelGroupId group, int tag,
                            int *value) {
-        Host *host = EnterService(ENVELOPES, "egGet", [&] {
+        const auto arguments = [&] {
             return "envelope=" + RenderHandle(envelope) + " group=" + RenderHandle(group) +
                    " tag=" + std::to_string(tag);
-        });
-        int *attribute = Attribute(host, envelope, tag);
+        };
+        Host *host = EnterService(ENVELOPES, "egGet", arguments);
+        int *attribute = Attribute(host, "egGet", envelope, group, tag, arguments);
         if (attribute == nullptr || value == nullptr) return 0;
         *value = *attribute;
         return 1;
@@ -227,21 +300,26 @@ struct Host::Services {
 
     static int EnvelopeSet(host::EnvelopeId envelope, host::ChannelGroupId group, int tag,
                            int *value) {
-        Host *host = EnterService(ENVELOPES, "egSet", [&] {
+        const auto arguments = [&] {
             return "envelope=" + RenderHandle(envelope) + " group=" + RenderHandle(group) +
                    " tag=" + std::to_string(tag) +
                    " value=" + (value == nullptr ? "null" : std::to_string(*value));
-        });
-        int *attribute = Attribute(host, envelope, tag);
+        };
+        Host *host = EnterService(ENVELOPES, "egSet", arguments);
+        int *attribute = Attribute(host, "egSet", envelope, group, tag, arguments);
         if (attribute == nullptr || value == nullptr) return 0;
         *attribute = *value;
         return 1;
     }
 
-    static int *Attribute(Host *host, host::EnvelopeId envelope, int tag) {
-        if (host == nullptr || tag < 0 || tag >= host::ENVELOPE_ATTRIBUTE_COUNT) return nullptr;
-        Scene::Impl::Envelope *record = SceneOf(*host).FindEnvelope(envelope);
-        return record == nullptr ? nullptr : &record->attributes[static_cast<std::size_t>(tag)];
+    template <typename Render>
+    static int *Attribute(Host *host, const char *operation, host::EnvelopeId envelope,
+                          host::ChannelGroupId keyAsGroup, int tag, Render &&render) {
+        if (host == nullptr || !CheckEnvelope(*host, operation, envelope, render)) return nullptr;
+        CheckKey(*host, Rule::AttributeKeyOfTheEnvelope, operation, envelope,
+                 reinterpret_cast<host::KeyId>(keyAsGroup), render);
+        if (tag < 0 || tag >= host::ENVELOPE_ATTRIBUTE_COUNT) return nullptr;
+        return &SceneOf(*host).FindEnvelope(envelope)->attributes[static_cast<std::size_t>(tag)];
     }
 
     // -- "Info Messages 2"

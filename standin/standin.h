@@ -3,6 +3,7 @@
 // scripted user and loads plug-in modules through their descriptor.
 #pragma once
 
+#include "standin/contract.h"
 #include "standin/host.h"
 #include "standin/loader.h"
 #include "standin/panels.h"

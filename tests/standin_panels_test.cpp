@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "standin/standin.h"
+#include "tests/breach_capture.h"
 
 namespace {
 
@@ -67,8 +68,11 @@ class PanelsTest : public ::testing::Test {
         raisedEvents.clear();
         panels = static_cast<host::PanelFuncs *>(host.Global()(host::PANEL_SERVICES_NAME, 0));
         ASSERT_NE(panels, nullptr);
-        panel = panels->create("Copy", nullptr);
+        // As a module does: the table itself as the panel's data, and the
+        // lookup in globalFun before any control.
+        panel = panels->create("Copy", panels);
         ASSERT_NE(panel, nullptr);
+        panels->globalFun = host.Global();
     }
 
     host::Control *AddList(const char *label, ListModel &model) {
@@ -122,11 +126,10 @@ class PanelsTest : public ::testing::Test {
 TEST_F(PanelsTest, SetValueThenGetReturnsItAndLeavesTheRecordTypeAlone) {
     host::Control *number = AddPlain(host::NUM_CONTROL, host::LWT_INTEGER, "Count");
     ASSERT_NE(number, nullptr);
+    EXPECT_EQ(Get(number, host::CTL_VALUE), standin::UNSET_CONTROL_VALUE)
+        << "a control the module never set must not read as a plausible value";
     Set(number, host::CTL_VALUE, 42);
-    host::ValueRecord record{77, 0};
-    number->get(number, host::CTL_VALUE, &record);
-    EXPECT_EQ(record.value, 42);
-    EXPECT_EQ(record.type, 77) << "the host rewrote the module's type field";
+    EXPECT_EQ(Get(number, host::CTL_VALUE), 42);
 }
 
 TEST_F(PanelsTest, UserDataAndEventHandlerPointersRoundTrip) {
@@ -136,7 +139,8 @@ TEST_F(PanelsTest, UserDataAndEventHandlerPointersRoundTrip) {
     AttachEvent(toggle);
     EXPECT_EQ(Get(toggle, host::CTL_USERDATA), reinterpret_cast<std::intptr_t>(&owner));
     EXPECT_EQ(Get(toggle, host::CTL_USEREVENT), reinterpret_cast<std::intptr_t>(&RecordEvent));
-    EXPECT_EQ(Get(toggle, host::CTL_VALUE), 0) << "user data leaked into the value";
+    EXPECT_EQ(Get(toggle, host::CTL_VALUE), standin::UNSET_CONTROL_VALUE)
+        << "user data leaked into the value";
 }
 
 TEST_F(PanelsTest, EachControlKeepsItsOwnValue) {
@@ -153,7 +157,11 @@ TEST_F(PanelsTest, AddControlRefusesUnknownTypesAndPanels) {
     host::ControlDescriptor descriptor{};
     EXPECT_EQ(panels->addControl(panel, "SliderControl", &descriptor, "x"), nullptr);
     EXPECT_EQ(panels->addControl(panel, "numcontrol", &descriptor, "x"), nullptr);
-    EXPECT_EQ(panels->addControl(nullptr, host::NUM_CONTROL, &descriptor, "x"), nullptr);
+    {
+        tamberlo_test::BreachCapture breaches;
+        EXPECT_EQ(panels->addControl(nullptr, host::NUM_CONTROL, &descriptor, "x"), nullptr);
+        EXPECT_TRUE(breaches.OnlyBroke(standin::Rule::KnownIdentifier));
+    }
     for (const char *typeName : {host::NUM_CONTROL, host::LIST_BOX_CONTROL, host::BOOL_CONTROL,
                                  host::POPUP_CONTROL, host::FILE_BUTTON_CONTROL})
         EXPECT_NE(AddPlain(typeName, host::LWT_INTEGER, typeName), nullptr) << typeName;
@@ -261,6 +269,7 @@ TEST_F(PanelsTest, UserActionsSetTheValueAndRaiseTheEventWithControlAndUserData)
     int toggleOwner = 0;
     Set(toggle, host::CTL_USERDATA, reinterpret_cast<std::intptr_t>(&toggleOwner));
     for (host::Control *control : {list, popup, toggle, number}) AttachEvent(control);
+    Set(toggle, host::CTL_VALUE, 0);
 
     host.User().Then([](standin::PanelSession &session) {
         session.Pick("Rows", 2);
@@ -311,7 +320,7 @@ TEST_F(PanelsTest, UserCannotPickOrChooseOutsideWhatIsShown) {
         EXPECT_THROW(session.Pick("Rows", 2), std::out_of_range);
         EXPECT_THROW(session.Pick("Rows", -1), std::out_of_range);
         EXPECT_THROW(session.Choose("Mode", 1), std::out_of_range);
-        EXPECT_EQ(session.Control("Rows").value, 0);
+        EXPECT_EQ(session.Control("Rows").value, standin::UNSET_CONTROL_VALUE);
         return standin::PanelOutcome::Cancel;
     });
     panels->open(panel, 0);
@@ -414,9 +423,10 @@ TEST_F(PanelsTest, DeclaredActionsRunInOrderAndEndWithCancelUnlessConfirmed) {
 TEST_F(PanelsTest, ActionsAfterCancelDoNotRun) {
     host::Control *number = AddPlain(host::NUM_CONTROL, host::LWT_INTEGER, "Count");
     using Kind = standin::UserAction::Kind;
+    Set(number, host::CTL_VALUE, 3);
     host.User().Then({{Kind::Cancel, "", 0}, {Kind::Type, "Count", 9}});
     EXPECT_EQ(panels->open(panel, 0), 0);
-    EXPECT_EQ(Get(number, host::CTL_VALUE), 0);
+    EXPECT_EQ(Get(number, host::CTL_VALUE), 3);
 }
 
 TEST(ScriptedUserTest, NextHandsOutScriptsInOrderThenAnEmptyScript) {
@@ -467,12 +477,18 @@ TEST_F(PanelsTest, AFailingScriptCancelsThePanelAndSaysWhy) {
 // Panel lifetime.
 
 TEST_F(PanelsTest, DestroyedPanelsLeaveTheLiveCountAndRepeatedDestroysAreIgnored) {
-    const host::PanelId second = panels->create("Paste", nullptr);
+    const host::PanelId second = panels->create("Paste", panels);
     ASSERT_NE(second, panel);
     EXPECT_EQ(host.LivePanelCount(), 2u);
     panels->destroy(panel);
-    panels->destroy(panel);
-    panels->destroy(nullptr);
+    {
+        tamberlo_test::BreachCapture breaches;
+        panels->destroy(panel);
+        panels->destroy(nullptr);
+        ASSERT_EQ(breaches.Caught().size(), 2u);
+        EXPECT_EQ(breaches.Caught()[0].rule, standin::Rule::PanelDestroyedOnce);
+        EXPECT_EQ(breaches.Caught()[1].rule, standin::Rule::KnownIdentifier);
+    }
     EXPECT_EQ(host.LivePanelCount(), 1u);
     panels->destroy(second);
     EXPECT_EQ(host.LivePanelCount(), 0u);
@@ -486,9 +502,12 @@ TEST_F(PanelsTest, ControlsOfADestroyedPanelNoLongerAnswer) {
     host::Control *number = AddPlain(host::NUM_CONTROL, host::LWT_INTEGER, "Count");
     Set(number, host::CTL_VALUE, 3);
     panels->destroy(panel);
+    tamberlo_test::BreachCapture breaches;
     EXPECT_EQ(Get(number, host::CTL_VALUE), -12345) << "get wrote through a dead control";
     EXPECT_EQ(panels->open(panel, 0), 0);
     EXPECT_FALSE(host.Panels()[0].opened);
+    EXPECT_EQ(breaches.Caught().size(), 2u);
+    EXPECT_TRUE(breaches.OnlyBroke(standin::Rule::NoCallOnADestroyedPanel));
 }
 
 // ---------------------------------------------------------------------------
@@ -515,7 +534,7 @@ TEST_F(PanelsTest, ChoiceListIsCopiedWhenTheControlIsAdded) {
 // CP932 text.
 
 TEST_F(PanelsTest, LabelsTitlesAndRowsInCp932AreFoundAndShownInUtf8) {
-    const host::PanelId japanese = panels->create(ITEM_CP932, nullptr);
+    const host::PanelId japanese = panels->create(ITEM_CP932, panels);
     panel = japanese;
     ListModel model{{CHANNEL_CP932, "Position.X"}};
     AddList(CHANNEL_CP932, model);

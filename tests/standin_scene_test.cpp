@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "standin/standin.h"
+#include "tests/breach_capture.h"
 #include "tests/scenes.h"
 
 namespace {
@@ -105,7 +106,11 @@ TEST_F(SceneTest, WalkNeverCrossesIntoAnotherEnvelope) {
     const host::KeyId foreign = scene.AddKey(other, 1.0, 0.0);
     envelopes->createKey(envelope, 0.0, 0.0);
     envelopes->createKey(envelope, 2.0, 0.0);
-    EXPECT_EQ(envelopes->nextKey(envelope, foreign), nullptr);
+    {
+        tamberlo_test::BreachCapture breaches;
+        EXPECT_EQ(envelopes->nextKey(envelope, foreign), nullptr);
+        EXPECT_TRUE(breaches.OnlyBroke(standin::Rule::KeyOfTheEnvelope));
+    }
     EXPECT_EQ(WalkedTimes(), (std::vector<double>{0.0, 2.0}));
 }
 
@@ -132,16 +137,22 @@ TEST_F(SceneTest, DestroyingTheFirstAndLastKeysMovesTheWalksEnds) {
     envelopes->destroyKey(envelope, first);
     envelopes->destroyKey(envelope, last);
     EXPECT_EQ(WalkedTimes(), (std::vector<double>{2.0}));
-    // A destroyed key is no longer a place to walk from.
+    // A destroyed key is no longer a place to walk from, and using it is a
+    // breach of its own kind.
+    tamberlo_test::BreachCapture breaches;
     EXPECT_EQ(envelopes->nextKey(envelope, first), nullptr);
+    EXPECT_TRUE(breaches.OnlyBroke(standin::Rule::NoDestroyedKey));
 }
 
 TEST_F(SceneTest, DestroyKeyIgnoresAKeyOfAnotherEnvelope) {
     const host::ChannelId other = scene.AddChannel(item, "Position.Y");
     const host::KeyId foreign = scene.AddKey(other, 1.0, 0.0);
+    tamberlo_test::BreachCapture breaches;
     envelopes->destroyKey(envelope, foreign);
     envelopes->destroyKey(envelope, nullptr);
     EXPECT_EQ(scene.TotalKeyCount(), 1u);
+    EXPECT_EQ(breaches.Caught().size(), 2u);
+    EXPECT_TRUE(breaches.OnlyBroke(standin::Rule::KeyOfTheEnvelope));
 }
 
 // ---------------------------------------------------------------------------
@@ -273,6 +284,7 @@ TEST_F(SceneTest, TagsOutsideTheKeysParametersWriteNothingAndReturnZero) {
 TEST_F(SceneTest, KeyServicesIgnoreKeysTheyDoNotKnow) {
     const host::ChannelId other = scene.AddChannel(item, "Position.Y");
     const host::KeyId foreign = scene.AddKey(other, 1.0, 5.0);
+    tamberlo_test::BreachCapture breaches;
     double slot = 0.0;
     EXPECT_EQ(envelopes->keyGet(envelope, foreign, host::LWKEY_VALUE, &slot), 0);
     EXPECT_EQ(envelopes->keySet(envelope, foreign, host::LWKEY_VALUE, &slot), 0);
@@ -282,6 +294,8 @@ TEST_F(SceneTest, KeyServicesIgnoreKeysTheyDoNotKnow) {
     EXPECT_EQ(envelopes->createKey(nullptr, 1.0, 5.0), nullptr);
     EXPECT_EQ(envelopes->nextKey(nullptr, nullptr), nullptr);
     EXPECT_EQ(scene.Keys(scene.Channels(item)[1].envelope)[0].value, 5.0);
+    EXPECT_EQ(breaches.Caught().size(), 5u) << "the null slot is the host's to ignore";
+    EXPECT_TRUE(breaches.OnlyBroke(standin::Rule::KeyOfTheEnvelope));
 }
 
 // ---------------------------------------------------------------------------
@@ -327,8 +341,12 @@ TEST_F(SceneTest, EveryItemHasItsOwnChannelGroupAndName) {
     EXPECT_STREQ(items->name(item), "Cube");
     EXPECT_NE(items->chanGroup(other), items->chanGroup(item));
     EXPECT_EQ(items->chanGroup(item), scene.GroupOf(item));
-    EXPECT_EQ(items->name(nullptr), nullptr);
-    EXPECT_EQ(items->chanGroup(nullptr), nullptr);
+    {
+        tamberlo_test::BreachCapture breaches;
+        EXPECT_EQ(items->name(nullptr), nullptr);
+        EXPECT_EQ(items->chanGroup(nullptr), nullptr);
+        EXPECT_TRUE(breaches.OnlyBroke(standin::Rule::KnownIdentifier));
+    }
     EXPECT_EQ(scene.FindItem("Light"), other);
     EXPECT_EQ(scene.FindItem("Camera"), std::nullopt);
     EXPECT_EQ(scene.FindChannel(item, "Position.X"), channel);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "standin/standin.h"
+#include "tests/breach_capture.h"
 #include "tests/scenes.h"
 
 namespace {
@@ -33,6 +34,11 @@ class ServicesTest : public ::testing::Test {
         ASSERT_TRUE(items && channels && envelopes && messages);
         item = host.Scene().AddItem("Cube");
         group = host.Scene().GroupOf(item);
+    }
+
+    // The attribute calls take a key where they declare a channel group.
+    static host::ChannelGroupId KeyAsGroup(host::KeyId key) {
+        return reinterpret_cast<host::ChannelGroupId>(key);
     }
 
     template <typename Service>
@@ -140,15 +146,21 @@ TEST_F(ServicesTest, ChannelWalkStaysInItsGroup) {
     const host::ItemId other = host.Scene().AddItem("Light");
     const host::ChannelId foreign = host.Scene().AddChannel(other, "Intensity");
     host.Scene().AddChannel(item, "Position.X");
-    EXPECT_EQ(channels->nextChannel(group, foreign), nullptr);
     EXPECT_EQ(channels->nextChannel(host.Scene().GroupOf(other), nullptr), foreign);
+    tamberlo_test::BreachCapture breaches;
+    EXPECT_EQ(channels->nextChannel(group, foreign), nullptr);
     EXPECT_EQ(channels->nextChannel(nullptr, nullptr), nullptr);
+    EXPECT_EQ(breaches.Caught().size(), 2u);
+    EXPECT_TRUE(breaches.OnlyBroke(standin::Rule::KnownIdentifier));
 }
 
 TEST_F(ServicesTest, ChannelQueriesIgnoreUnknownChannels) {
+    tamberlo_test::BreachCapture breaches;
     EXPECT_EQ(channels->channelName(nullptr), nullptr);
     EXPECT_EQ(channels->channelType(nullptr), 0);
     EXPECT_EQ(channels->channelEnvelope(nullptr), nullptr);
+    EXPECT_EQ(breaches.Caught().size(), 3u);
+    EXPECT_TRUE(breaches.OnlyBroke(standin::Rule::KnownIdentifier));
 }
 
 TEST_F(ServicesTest, CreateAppendsAChannelWithTheGivenNameTypeAndANewEnvelope) {
@@ -168,8 +180,10 @@ TEST_F(ServicesTest, CreateAppendsAChannelWithTheGivenNameTypeAndANewEnvelope) {
 }
 
 TEST_F(ServicesTest, CreateInAnUnknownGroupMakesNothing) {
+    tamberlo_test::BreachCapture breaches;
     EXPECT_EQ(envelopes->create(nullptr, "Position.X", 0), nullptr);
     EXPECT_TRUE(host.Scene().Channels(item).empty());
+    EXPECT_TRUE(breaches.OnlyBroke(standin::Rule::KnownIdentifier));
 }
 
 TEST_F(ServicesTest, ADetachedChannelHasNoEnvelope) {
@@ -185,41 +199,54 @@ TEST_F(ServicesTest, ADetachedChannelHasNoEnvelope) {
 TEST_F(ServicesTest, EnvelopeAttributesAreReadAndWrittenPerEnvelope) {
     const host::EnvelopeId first = envelopes->create(group, "A", 0);
     const host::EnvelopeId second = envelopes->create(group, "B", 0);
+    const host::ChannelGroupId firstKey = KeyAsGroup(envelopes->createKey(first, 0.0, 0.0));
+    const host::ChannelGroupId secondKey = KeyAsGroup(envelopes->createKey(second, 0.0, 0.0));
     for (int tag = 0; tag < host::ENVELOPE_ATTRIBUTE_COUNT; ++tag) {
         int value = 10 + tag;
-        EXPECT_EQ(envelopes->egSet(first, nullptr, tag, &value), 1) << tag;
+        EXPECT_EQ(envelopes->egSet(first, firstKey, tag, &value), 1) << tag;
     }
     for (int tag = 0; tag < host::ENVELOPE_ATTRIBUTE_COUNT; ++tag) {
         int value = -1;
-        EXPECT_EQ(envelopes->egGet(first, nullptr, tag, &value), 1);
+        EXPECT_EQ(envelopes->egGet(first, firstKey, tag, &value), 1);
         EXPECT_EQ(value, 10 + tag);
-        EXPECT_EQ(envelopes->egGet(second, nullptr, tag, &value), 1);
+        EXPECT_EQ(envelopes->egGet(second, secondKey, tag, &value), 1);
         EXPECT_EQ(value, 0) << "attribute " << tag << " leaked into another envelope";
     }
     EXPECT_EQ(host.Scene().Attribute(first, 1), 11);
 }
 
-TEST_F(ServicesTest, EnvelopeAttributeCallsIgnoreTheirSecondArgument) {
+TEST_F(ServicesTest, EnvelopeAttributesBelongToTheEnvelopeWhicheverOfItsKeysIsPassed) {
     const host::EnvelopeId envelope = envelopes->create(group, "A", 0);
     const host::KeyId key = envelopes->createKey(envelope, 0.0, 0.0);
+    const host::KeyId later = envelopes->createKey(envelope, 1.0, 0.0);
     int value = 7;
-    envelopes->egSet(envelope, reinterpret_cast<host::ChannelGroupId>(key), 2, &value);
+    envelopes->egSet(envelope, KeyAsGroup(key), 2, &value);
     int read = 0;
+    EXPECT_EQ(envelopes->egGet(envelope, KeyAsGroup(later), 2, &read), 1);
+    EXPECT_EQ(read, 7);
+
+    // Anything else in the key's place is a breach, still answered.
+    tamberlo_test::BreachCapture breaches;
+    read = 0;
     EXPECT_EQ(envelopes->egGet(envelope, group, 2, &read), 1);
     EXPECT_EQ(read, 7);
+    EXPECT_TRUE(breaches.OnlyBroke(standin::Rule::AttributeKeyOfTheEnvelope));
 }
 
 TEST_F(ServicesTest, EnvelopeAttributeTagsOutsideZeroToTwoWriteNothing) {
     const host::EnvelopeId envelope = envelopes->create(group, "A", 0);
+    const host::ChannelGroupId key = KeyAsGroup(envelopes->createKey(envelope, 0.0, 0.0));
     for (int tag : {-1, 3, 100}) {
         int value = 55;
-        EXPECT_EQ(envelopes->egGet(envelope, nullptr, tag, &value), 0);
+        EXPECT_EQ(envelopes->egGet(envelope, key, tag, &value), 0);
         EXPECT_EQ(value, 55);
-        EXPECT_EQ(envelopes->egSet(envelope, nullptr, tag, &value), 0);
+        EXPECT_EQ(envelopes->egSet(envelope, key, tag, &value), 0);
     }
+    tamberlo_test::BreachCapture breaches;
     int value = 1;
-    EXPECT_EQ(envelopes->egSet(nullptr, nullptr, 0, &value), 0);
-    EXPECT_EQ(envelopes->egGet(nullptr, nullptr, 0, &value), 0);
+    EXPECT_EQ(envelopes->egSet(nullptr, key, 0, &value), 0);
+    EXPECT_EQ(envelopes->egGet(nullptr, key, 0, &value), 0);
+    EXPECT_TRUE(breaches.OnlyBroke(standin::Rule::KeyOfTheEnvelope));
     for (int tag = 0; tag < host::ENVELOPE_ATTRIBUTE_COUNT; ++tag)
         EXPECT_EQ(host.Scene().Attribute(envelope, tag), 0);
 }
@@ -261,7 +288,7 @@ TEST_F(ServicesTest, TraceRecordsEveryCallInOrderWithItsArguments) {
     std::uint64_t bits = 0x0102030405060708u;
     envelopeFuncs->keySet(envelope, key, host::LWKEY_BIAS, &bits);
     int attribute = 3;
-    envelopeFuncs->egSet(envelope, nullptr, 1, &attribute);
+    envelopeFuncs->egSet(envelope, KeyAsGroup(key), 1, &attribute);
     messages->error("a", "b");
 
     const std::vector<std::pair<std::string, std::string>> expected = {
