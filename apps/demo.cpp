@@ -131,7 +131,7 @@ int main(int argc, char **argv) {
                "it. A's Rotation.H was switched off, so C's is untouched. D's Position.X\n"
                "holds B's keys the same way; B's Scale channels were switched off and D's\n"
                "Dissolve is untouched.\n";
-        return 0;
+        return apps::PrintViolations(host) ? 0 : 1;
     } catch (const std::exception &error) {
         std::cerr << "demo: " << error.what() << '\n';
         return 1;

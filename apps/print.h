@@ -18,6 +18,17 @@ inline std::size_t PrintTranscript(const standin::Host &host, std::size_t from,
     return lines.size();
 }
 
+// Prints the breaches of the host contract that the module made, if any, and
+// whether there were none.
+inline bool PrintViolations(const standin::Host &host) {
+    const auto &violations = host.Violations();
+    if (violations.empty()) return true;
+    std::cout << "\nThe module broke the host contract " << violations.size()
+              << (violations.size() == 1 ? " time:\n" : " times:\n");
+    for (const standin::Violation &violation : violations) std::cout << "  " << violation << '\n';
+    return false;
+}
+
 inline void PrintServers(const standin::LoadedModule &module) {
     const host::ModuleDescriptor &d = module.Descriptor();
     char words[96];

@@ -13,7 +13,8 @@ int Usage() {
     std::cerr << "usage: standin-cli MODULE                 list the module's servers\n"
                  "       standin-cli MODULE SERVER [VERSION] activate SERVER (version 2 by "
                  "default)\n"
-                 "A panel that opens is cancelled: this program has no scripted user.\n";
+                 "A panel that opens is cancelled: this program has no scripted user.\n"
+                 "Calls that break the host contract are listed, and the exit code is 1.\n";
     return 2;
 }
 
@@ -35,7 +36,7 @@ int main(int argc, char **argv) {
             std::cout << "  " << entry.service << " " << entry.operation << " " << entry.arguments
                       << '\n';
         apps::PrintTranscript(host, 0, "  | ");
-        return 0;
+        return apps::PrintViolations(host) ? 0 : 1;
     } catch (const std::exception &error) {
         std::cerr << "standin-cli: " << error.what() << '\n';
         return 1;

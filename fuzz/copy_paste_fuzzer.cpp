@@ -30,6 +30,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -122,6 +123,15 @@ void ExpectPanel(standin::Host &host, const Before &before, PanelOutcome outcome
 void Activate(standin::Host &host, const standin::LoadedModule &module, const char *server) {
     const int result = host.Activate(module, server);
     if (result != host::AFUNC_OK) Fail(std::string(server) + " returned " + std::to_string(result));
+    if (!host.Violations().empty()) {
+        std::string detail;
+        for (const standin::Violation &violation : host.Violations()) {
+            std::ostringstream line;
+            line << "  " << violation << "\n";
+            detail += line.str();
+        }
+        Fail(std::string(server) + " broke the host contract", detail);
+    }
     if (host.LivePanelCount() != 0) Fail(std::string(server) + " left a panel alive");
 }
 
@@ -197,6 +207,7 @@ void RunStep(PanelSession &session, CopyPanel &panel, const Step &step, bool unc
         }
         case Step::SetSwitch:
         case Step::FlipSwitch: {
+            if (panel.switchGreyed) return;  // no person can change a greyed-out switch
             const bool on =
                 step.kind == Step::SetSwitch ? (step.value & 1) != 0 : panel.switchValue == 0;
             what = std::string(step.kind == Step::SetSwitch ? "set" : "flip") + " switch " +

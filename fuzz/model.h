@@ -95,8 +95,11 @@ struct PanelItem {
 struct CopyPanel {
     std::vector<PanelItem> table;
     int currentItem = -1;  // nothing picked yet
-    int channelRow = 0;
-    int switchValue = 0;
+    // The channel list and the switch hold no value until the module sets
+    // them, and the switch is greyed out until a channel is shown on it.
+    int channelRow = standin::UNSET_CONTROL_VALUE;
+    int switchValue = standin::UNSET_CONTROL_VALUE;
+    bool switchGreyed = true;
     std::int32_t first = 0;
     std::int32_t last = 0;
 
@@ -117,10 +120,12 @@ struct CopyPanel {
                 rows.push_back((channel.enabled ? "* " : "  ") + channel.name);
         return rows;
     }
-    // The switch shows the picked channel's flag, or off when there is none.
+    // The switch shows the picked channel's flag, or greyed out and off when
+    // there is none.
     void ShowPickedChannel() {
         const PanelChannel *channel = Channel(channelRow);
         switchValue = channel != nullptr && channel->enabled ? 1 : 0;
+        switchGreyed = channel == nullptr;
     }
 };
 

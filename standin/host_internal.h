@@ -235,6 +235,9 @@ struct Host::PanelState {
     template <typename Render>
     std::optional<std::size_t> LivePanelOfCall(Host &host, host::PanelId panel,
                                                const char *operation, Render &&render);
+    // Trace renderings of a control (by its label) and of a value record.
+    static std::string RenderControl(const host::Control *control);
+    static std::string RenderValue(int tag, const host::ValueRecord *value);
     // Whether a get or set passed an integer value record; reports it if not.
     template <typename RenderArguments>
     static bool CheckValueRecord(const host::ValueRecord *value, const char *operation,

@@ -385,9 +385,26 @@ bool Host::PanelState::CheckValueRecord(const host::ValueRecord *value, const ch
     return false;
 }
 
+// "control=" and the control's label, for trace arguments.
+std::string Host::PanelState::RenderControl(const host::Control *control) {
+    const PanelState &state = *Current()->panelState_;
+    const auto found = state.controls.find(control);
+    return "control=" + (found == state.controls.end() ? RenderHandle(control)
+                                                       : '"' + found->second->label + '"');
+}
+
+// A value as the trace shows it: the pointers that user data and handlers
+// are differ from run to run, so only whether they are null shows.
+std::string Host::PanelState::RenderValue(int tag, const host::ValueRecord *value) {
+    if (value == nullptr) return " record=null";
+    if (tag == host::CTL_USERDATA || tag == host::CTL_USEREVENT)
+        return value->value == 0 ? " value=null" : " value=pointer";
+    return " value=" + std::to_string(value->value);
+}
+
 void Host::PanelState::Draw(host::Control *control, int mode) {
-    ControlRecord *record =
-        EnterControl(control, "draw", [&] { return "mode=" + std::to_string(mode); });
+    ControlRecord *record = EnterControl(
+        control, "draw", [&] { return RenderControl(control) + " mode=" + std::to_string(mode); });
     if (record == nullptr) return;
     record->drawMode = mode;
     record->drawHistory.push_back(mode);
@@ -402,7 +419,7 @@ void Host::PanelState::Get(host::Control *control, int tag, host::ValueRecord *v
         const bool unset = tag == host::CTL_VALUE &&
                            found != Current()->panelState_->controls.end() &&
                            !found->second->valueGiven;
-        return "tag=" + std::to_string(tag) + (unset ? " unset" : "");
+        return RenderControl(control) + " tag=" + std::to_string(tag) + (unset ? " unset" : "");
     };
     ControlRecord *record = EnterControl(control, "get", arguments);
     if (record == nullptr || !CheckValueRecord(value, "get", arguments)) return;
@@ -417,8 +434,7 @@ void Host::PanelState::Get(host::Control *control, int tag, host::ValueRecord *v
 
 void Host::PanelState::Set(host::Control *control, int tag, host::ValueRecord *value) {
     const auto arguments = [&] {
-        return "tag=" + std::to_string(tag) +
-               (value == nullptr ? " record=null" : " value=" + std::to_string(value->value));
+        return RenderControl(control) + " tag=" + std::to_string(tag) + RenderValue(tag, value);
     };
     ControlRecord *record = EnterControl(control, "set", arguments);
     if (record == nullptr || !CheckValueRecord(value, "set", arguments)) return;

@@ -250,19 +250,6 @@ TEST_F(CopyPanelTest, ValuesOutOfRangeFromTheHostChangeNoFlag) {
     });
 }
 
-TEST_F(CopyPanelTest, EventsAreAttachedControlByControlUserDataFirst) {
-    host.Scene().Select({MakePositionItem("A")});
-    host.EnableTrace(true);
-    OpenCopy([](PanelSession &) {});
-    std::vector<std::string> sets;
-    for (const standin::TraceEntry &entry : host.Trace()) {
-        if (entry.service != "control" || entry.operation != "set") continue;
-        if (entry.arguments.find("tag=16") != std::string::npos) sets.push_back("data");
-        if (entry.arguments.find("tag=14") != std::string::npos) sets.push_back("event");
-    }
-    EXPECT_EQ(sets, (Rows{"data", "event", "data", "event", "data", "event", "data", "event"}));
-}
-
 TEST_F(CopyPanelTest, ANewCopyStartsWithEveryChannelEnabled) {
     host.Scene().Select({MakePositionItem("A")});
     OpenCopy([](PanelSession &panel) {

@@ -603,11 +603,11 @@ TEST_F(PanelsTest, TraceShowsPanelAndControlCallsWithTagsValuesAndModes) {
     EXPECT_EQ(trace[0].operation, "addControl");
     EXPECT_EQ(trace[1].service, "control");
     EXPECT_EQ(trace[1].operation, "set");
-    EXPECT_EQ(trace[1].arguments, "tag=4 value=3");
+    EXPECT_EQ(trace[1].arguments, "control=\"Count\" tag=4 value=3");
     EXPECT_EQ(trace[2].operation, "get");
-    EXPECT_EQ(trace[2].arguments, "tag=4");
+    EXPECT_EQ(trace[2].arguments, "control=\"Count\" tag=4");
     EXPECT_EQ(trace[3].operation, "draw");
-    EXPECT_EQ(trace[3].arguments, "mode=2");
+    EXPECT_EQ(trace[3].arguments, "control=\"Count\" mode=2");
     EXPECT_EQ(trace[4].operation, "open");
     EXPECT_NE(trace[4].arguments.find("flags=1"), std::string::npos);
     EXPECT_EQ(trace[5].operation, "destroy");
