@@ -12,6 +12,16 @@
 namespace tamberlo_test {
 namespace {
 
+// Both commands begin by looking up the seven services, in this order.
+constexpr const char *SERVICE_LOOKUPS = R"(global LW Item Info 3 use=0
+global LW Interface Info 3 use=0
+global LWPanelServices use=0
+global LW Scene Info 3 use=0
+global Channel Info 2 use=0
+global Animation Envelopes use=0
+global Info Messages 2 use=0
+)";
+
 class CommandTraceTest : public ModuleTest {
   protected:
     // The trace since the last call, one "service operation arguments" line
@@ -33,15 +43,10 @@ TEST_F(CommandTraceTest, CopyMakesExactlyTheseCalls) {
         panel.Pick(labels::ITEM, 0);
         return standin::PanelOutcome::Confirm;
     });
-    EXPECT_EQ(TakeTrace(), R"(host activate server="Ruxo_Tamberlo copy" version=2
-global LW Item Info 3 use=0
-global LW Interface Info 3 use=0
-global LWPanelServices use=0
-global LW Scene Info 3 use=0
-global Channel Info 2 use=0
-global Animation Envelopes use=0
-global Info Messages 2 use=0
-LWPanelServices create title="Ruxo_Tamberlo (COPY) v0.1i" data=services
+    EXPECT_EQ(TakeTrace(),
+              std::string("host activate server=\"Ruxo_Tamberlo copy\" version=2\n") +
+                  SERVICE_LOOKUPS +
+                  R"(LWPanelServices create title="Ruxo_Tamberlo (COPY) v0.1i" data=services
 LWPanelServices addControl panel=1 type="NumControl" label="開始フレーム"
 LWPanelServices addControl panel=1 type="NumControl" label="終了フレーム"
 LWPanelServices addControl panel=1 type="ListBoxControl" label="アイテム"
@@ -119,15 +124,10 @@ TEST_F(CommandTraceTest, PasteMakesExactlyTheseCalls) {
     Copy({source}, 0, 10);
     host.EnableTrace(true);
     Paste({target}, PasteAt(2));
-    EXPECT_EQ(TakeTrace(), R"(host activate server="Ruxo_Tamberlo paste" version=2
-global LW Item Info 3 use=0
-global LW Interface Info 3 use=0
-global LWPanelServices use=0
-global LW Scene Info 3 use=0
-global Channel Info 2 use=0
-global Animation Envelopes use=0
-global Info Messages 2 use=0
-LWPanelServices create title="Ruxo_Tamberlo (COPY) v0.1i" data=services
+    EXPECT_EQ(TakeTrace(),
+              std::string("host activate server=\"Ruxo_Tamberlo paste\" version=2\n") +
+                  SERVICE_LOOKUPS +
+                  R"(LWPanelServices create title="Ruxo_Tamberlo (COPY) v0.1i" data=services
 LW Item Info 3 name item=6
 LW Item Info 3 chanGroup item=6
 Channel Info 2 nextChannel group=7 previous=null
