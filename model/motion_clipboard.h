@@ -12,13 +12,18 @@
 
 namespace tamberlo {
 
+// The doubles come first and the 32-bit fields last, so that no padding
+// sits between them: a motion-capture copy holds millions of these.
 struct ClipKey {
-    std::int32_t frame = 0;
     double value = 0.0;
     double time = 0.0;
     host::KeyRawSlots parameters{};  // from the shape on, as the host wrote them
+    std::int32_t frame = 0;
     std::array<std::int32_t, host::ENVELOPE_ATTRIBUTE_COUNT> attributes{};
 };
+static_assert(sizeof(ClipKey) == 2 * sizeof(double) + sizeof(host::KeyRawSlots) +
+                                     (1 + host::ENVELOPE_ATTRIBUTE_COUNT) * sizeof(std::int32_t),
+              "a copied key holds its fields and no padding");
 
 struct ClipChannel {
     std::array<char, CHANNEL_NAME_FIELD> name{};
