@@ -6,28 +6,12 @@
 
 namespace standin {
 
-namespace {
-
-// The services are C tables without a context argument; this is how their
-// functions find the host they serve.
-Host *currentHost = nullptr;
-
-}  // namespace
-
 Host::Host() : panelState_(std::make_unique<PanelState>()) {
     MakeCurrent();
 }
 
 Host::~Host() {
-    if (currentHost == this) currentHost = nullptr;
-}
-
-Host *Host::Current() {
-    return currentHost;
-}
-
-void Host::MakeCurrent() {
-    currentHost = this;
+    if (current_ == this) current_ = nullptr;
 }
 
 int Host::Activate(const LoadedModule &module, std::string_view server, int version, void *local) {

@@ -36,8 +36,9 @@ class Host {
     Host(const Host &) = delete;
     Host &operator=(const Host &) = delete;
 
-    static Host *Current();
-    void MakeCurrent();
+    // Inline: every service call asks, millions of times in a long walk.
+    static Host *Current() { return current_; }
+    void MakeCurrent() { current_ = this; }
 
     standin::Scene &Scene() { return scene_; }
     const standin::Scene &Scene() const { return scene_; }
@@ -100,6 +101,9 @@ class Host {
     std::vector<Violation> violations_;
     bool tracing_ = false;
     std::unique_ptr<PanelState> panelState_;
+    // The services are C tables without a context argument; this is how
+    // their functions find the host they serve.
+    static inline Host *current_ = nullptr;
 };
 
 }  // namespace standin

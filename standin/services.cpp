@@ -216,22 +216,32 @@ struct Host::Services {
             return "envelope=" + RenderHandle(envelope) + " previous=" + RenderHandle(previous);
         };
         Host *host = EnterService(ENVELOPES, "nextKey", arguments);
-        if (host == nullptr || !CheckEnvelope(*host, "nextKey", envelope, arguments) ||
-            (previous != nullptr &&
-             !CheckKey(*host, Rule::KeyOfTheEnvelope, "nextKey", envelope, previous, arguments)))
+        if (host == nullptr ||
+            (previous == nullptr
+                 ? !CheckEnvelope(*host, "nextKey", envelope, arguments)
+                 : KeyOfCall(host, "nextKey", envelope, previous, arguments) == nullptr))
             return nullptr;
         return SceneOf(*host).NextKey(envelope, previous);
     }
 
     // The key a keyGet or keySet may touch: a live key of the envelope, or
-    // null after recording the breach.
+    // null after recording the breach. One lookup of each, since walks make
+    // millions of these calls.
     template <typename Render>
     static KeyRecord *KeyOfCall(Host *host, const char *operation, host::EnvelopeId envelope,
                                 host::KeyId key, Render &&render) {
-        if (host == nullptr || !CheckEnvelope(*host, operation, envelope, render) ||
-            !CheckKey(*host, Rule::KeyOfTheEnvelope, operation, envelope, key, render))
+        if (host == nullptr) return nullptr;
+        Scene::Impl &scene = SceneOf(*host);
+        Scene::Impl::Envelope *record = scene.FindEnvelope(envelope);
+        if (record == nullptr) {
+            Breach(*host, Rule::KeyOfTheEnvelope, ENVELOPES, operation, render);
             return nullptr;
-        return SceneOf(*host).FindKey(envelope, key);
+        }
+        KeyRecord *found = scene.keyStore.Find(record->keys, key);
+        if (found == nullptr)
+            Breach(*host, scene.WasDestroyed(key) ? Rule::NoDestroyedKey : Rule::KeyOfTheEnvelope,
+                   ENVELOPES, operation, render);
+        return found;
     }
 
     // Tags 0 and 1 are the key's value and time as doubles; tags 2 to 9 are
@@ -313,11 +323,20 @@ struct Host::Services {
     template <typename Render>
     static int *Attribute(Host *host, const char *operation, host::EnvelopeId envelope,
                           host::ChannelGroupId keyAsGroup, int tag, Render &&render) {
-        if (host == nullptr || !CheckEnvelope(*host, operation, envelope, render)) return nullptr;
-        CheckKey(*host, Rule::AttributeKeyOfTheEnvelope, operation, envelope,
-                 reinterpret_cast<host::KeyId>(keyAsGroup), render);
+        if (host == nullptr) return nullptr;
+        Scene::Impl &scene = SceneOf(*host);
+        Scene::Impl::Envelope *record = scene.FindEnvelope(envelope);
+        if (record == nullptr) {
+            Breach(*host, Rule::KeyOfTheEnvelope, ENVELOPES, operation, render);
+            return nullptr;
+        }
+        const auto key = reinterpret_cast<host::KeyId>(keyAsGroup);
+        if (scene.keyStore.Find(record->keys, key) == nullptr)
+            Breach(*host,
+                   scene.WasDestroyed(key) ? Rule::NoDestroyedKey : Rule::AttributeKeyOfTheEnvelope,
+                   ENVELOPES, operation, render);
         if (tag < 0 || tag >= host::ENVELOPE_ATTRIBUTE_COUNT) return nullptr;
-        return &SceneOf(*host).FindEnvelope(envelope)->attributes[static_cast<std::size_t>(tag)];
+        return &record->attributes[static_cast<std::size_t>(tag)];
     }
 
     // -- "Info Messages 2"
