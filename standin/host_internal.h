@@ -6,14 +6,13 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "standin/host.h"
+#include "standin/key_store.h"
 #include "standin/text.h"
 
 namespace standin {
@@ -81,26 +80,11 @@ struct WalkState {
 };
 
 struct Scene::Impl {
-    // A key's time is its place in the envelope's map; the rest lives here.
-    struct KeyNode {
-        host::KeyId id = nullptr;
-        double value = 0.0;
-        host::KeyRawSlots parameters{};
-    };
-    using KeyMap = std::map<double, KeyNode>;
-
     struct Envelope {
         host::EnvelopeId id = nullptr;
-        KeyMap keys;
+        EnvelopeKeys keys;
         std::array<int, host::ENVELOPE_ATTRIBUTE_COUNT> attributes{};
         WalkState walk;
-    };
-
-    // Finds a key's envelope and its place in O(1); the iterator stays valid
-    // until that key is erased, since map nodes never move.
-    struct KeyLocation {
-        Envelope *envelope = nullptr;
-        KeyMap::iterator position;
     };
 
     struct Channel {
@@ -131,20 +115,23 @@ struct Scene::Impl {
     Group *FindGroup(host::ChannelGroupId group);
     Channel *FindChannel(host::ChannelId channel);
     Envelope *FindEnvelope(host::EnvelopeId envelope);
-    KeyLocation *FindKey(host::KeyId key);
+    // A live key; the record stays valid until the next change to the keys.
+    KeyRecord *FindKey(host::KeyId key) { return keyStore.Find(key); }
     // The key only when it belongs to that envelope.
-    KeyLocation *FindKey(host::EnvelopeId envelope, host::KeyId key);
+    KeyRecord *FindKey(host::EnvelopeId envelope, host::KeyId key);
     // Whether the key was a key of this scene once and has been destroyed.
-    bool WasDestroyed(host::KeyId key) const { return destroyedKeys.contains(key); }
+    bool WasDestroyed(host::KeyId key) const { return keyStore.WasDestroyed(key); }
 
     host::ItemId NewItem(std::string name);
     Channel &NewChannel(Group &group, std::string name, int type);
     // Null for a time that is not finite.
-    host::KeyId CreateKey(Envelope &envelope, double time, double value);
-    void DestroyKey(host::KeyId key);
+    host::KeyId CreateKey(Envelope &envelope, double time, double value) {
+        return keyStore.Create(envelope.keys, time, value);
+    }
+    void DestroyKey(host::KeyId key) { keyStore.Destroy(key); }
     // False, leaving the key where it was, for a time that is not finite or
     // that another key of the envelope holds.
-    bool MoveKey(KeyLocation &location, double time);
+    bool MoveKey(host::KeyId key, double time) { return keyStore.Move(key, time); }
 
     // Walks, with the misbehaviour of every second walk when asked for.
     host::ChannelId NextChannel(host::ChannelGroupId group, host::ChannelId previous);
@@ -158,10 +145,10 @@ struct Scene::Impl {
     std::unordered_map<host::ChannelGroupId, Group> groups;
     std::unordered_map<host::ChannelId, Channel> channels;
     std::unordered_map<host::EnvelopeId, Envelope> envelopes;
-    std::unordered_map<host::KeyId, KeyLocation> keys;
-    // Handles are never reused, so a destroyed key's handle stays here to tell
-    // a stale key from one the host never handed out.
-    std::unordered_set<host::KeyId> destroyedKeys;
+    KeyStore keyStore;
+    // The envelope of the latest lookup: key calls come in long runs on one
+    // envelope.
+    Envelope *lastEnvelope = nullptr;
 
     // The selection followed by null: what InterfaceInfo::selItems points at.
     std::vector<host::ItemId> selectionList;

@@ -1,9 +1,8 @@
 // The scene the stand-in host holds: items, their channels, the envelopes
 // behind them and their keys, the selection and the timing.
 //
-// Scenes in tests reach millions of keys, so each envelope keeps its keys in a
-// map ordered by time and the scene indexes every key by its identifier:
-// walking to the next key is O(1), creating or destroying one O(log n).
+// Scenes reach millions of keys; how they are kept is the key store's
+// business (standin/key_store.h).
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
@@ -41,17 +40,16 @@ Scene::Impl::Channel *Scene::Impl::FindChannel(host::ChannelId channel) {
 }
 
 Scene::Impl::Envelope *Scene::Impl::FindEnvelope(host::EnvelopeId envelope) {
-    return Lookup(envelopes, envelope);
+    if (lastEnvelope != nullptr && lastEnvelope->id == envelope && envelope != nullptr)
+        return lastEnvelope;
+    Envelope *found = Lookup(envelopes, envelope);
+    if (found != nullptr) lastEnvelope = found;
+    return found;
 }
 
-Scene::Impl::KeyLocation *Scene::Impl::FindKey(host::KeyId key) {
-    return Lookup(keys, key);
-}
-
-Scene::Impl::KeyLocation *Scene::Impl::FindKey(host::EnvelopeId envelope, host::KeyId key) {
-    KeyLocation *location = FindKey(key);
-    if (location == nullptr || location->envelope->id != envelope) return nullptr;
-    return location;
+KeyRecord *Scene::Impl::FindKey(host::EnvelopeId envelope, host::KeyId key) {
+    Envelope *record = FindEnvelope(envelope);
+    return record == nullptr ? nullptr : keyStore.Find(record->keys, key);
 }
 
 host::ItemId Scene::Impl::NewItem(std::string name) {
@@ -65,48 +63,13 @@ host::ItemId Scene::Impl::NewItem(std::string name) {
 
 Scene::Impl::Channel &Scene::Impl::NewChannel(Group &group, std::string name, int type) {
     const auto envelopeId = Mint<host::EnvelopeId>();
-    envelopes.emplace(envelopeId, Envelope{envelopeId, {}, {}, {}});
+    envelopes.try_emplace(envelopeId).first->second.id = envelopeId;
     const auto channelId = Mint<host::ChannelId>();
     auto [position, inserted] = channels.emplace(
         channelId,
         Channel{channelId, std::move(name), type, envelopeId, group.id, group.channels.size()});
     group.channels.push_back(channelId);
     return position->second;
-}
-
-// A key made at the time of an existing key does not add a second key at that
-// time: the host gives the existing key the new value and hands it back, so
-// the key keeps its identity and its other parameters.
-host::KeyId Scene::Impl::CreateKey(Envelope &envelope, double time, double value) {
-    if (!std::isfinite(time)) return nullptr;
-    auto [position, inserted] = envelope.keys.try_emplace(time);
-    KeyNode &node = position->second;
-    node.value = value;
-    if (inserted) {
-        node.id = Mint<host::KeyId>();
-        keys.emplace(node.id, KeyLocation{&envelope, position});
-    }
-    return node.id;
-}
-
-void Scene::Impl::DestroyKey(host::KeyId key) {
-    const auto found = keys.find(key);
-    if (found == keys.end()) return;
-    found->second.envelope->keys.erase(found->second.position);
-    keys.erase(found);
-    destroyedKeys.insert(key);
-}
-
-bool Scene::Impl::MoveKey(KeyLocation &location, double time) {
-    if (!std::isfinite(time)) return false;
-    KeyMap &envelopeKeys = location.envelope->keys;
-    if (location.position->first == time) return true;
-    if (envelopeKeys.contains(time)) return false;
-    // Moving the node itself keeps the key's parameters and its identity.
-    auto node = envelopeKeys.extract(location.position);
-    node.key() = time;
-    location.position = envelopeKeys.insert(std::move(node)).position;
-    return true;
 }
 
 host::ChannelId Scene::Impl::NextChannel(host::ChannelGroupId groupId, host::ChannelId previous) {
@@ -131,21 +94,20 @@ host::ChannelId Scene::Impl::NextChannel(host::ChannelGroupId groupId, host::Cha
 host::KeyId Scene::Impl::NextKey(host::EnvelopeId envelopeId, host::KeyId previous) {
     Envelope *envelope = FindEnvelope(envelopeId);
     if (envelope == nullptr) return nullptr;
-    KeyMap::iterator next = envelope->keys.begin();
-    if (previous != nullptr) {
-        const KeyLocation *location = FindKey(envelopeId, previous);
-        if (location == nullptr) return nullptr;
-        next = std::next(location->position);
-    }
-    const KeyMap &envelopeKeys = envelope->keys;
-    const host::KeyId first = envelopeKeys.empty() ? nullptr : envelopeKeys.begin()->second.id;
-    const host::KeyId realNext = next == envelope->keys.end() ? nullptr : next->second.id;
-    return envelope->walk.Step(previous == nullptr, first, realNext, misbehaviour.secondWalkDrift,
-                               [&](host::KeyId, int count) {
-                                   auto position = next;
-                                   for (int i = 0; i <= count; ++i, ++position)
-                                       if (position == envelopeKeys.end()) return false;
-                                   return true;
+    const KeyRecord *next = keyStore.Next(envelope->keys, previous);
+    const host::KeyId realNext = next == nullptr ? nullptr : next->id;
+    const int drift = misbehaviour.secondWalkDrift;
+    if (drift == 0) return realNext;
+    // Only a misbehaving host needs the first key and what remains.
+    const KeyRecord *first = keyStore.Next(envelope->keys, nullptr);
+    return envelope->walk.Step(previous == nullptr, first == nullptr ? nullptr : first->id,
+                               realNext, drift, [&](host::KeyId from, int count) {
+                                   host::KeyId key = from;
+                                   for (int i = 0; i < count && key != nullptr; ++i) {
+                                       const KeyRecord *after = keyStore.Next(envelope->keys, key);
+                                       key = after == nullptr ? nullptr : after->id;
+                                   }
+                                   return key != nullptr;
                                });
 }
 
@@ -206,8 +168,8 @@ host::KeyId Scene::AddKey(host::ChannelId channel, double time, double value) {
 void Scene::SetKeyParameter(host::KeyId key, int tag, const host::KeySlot &slot) {
     if (tag < host::LWKEY_SHAPE || tag >= host::KEY_PARAMETER_COUNT)
         throw std::out_of_range("key parameter tags run from 2 to 9");
-    Impl::KeyLocation &location = Require(impl_->FindKey(key), "key");
-    location.position->second.parameters[static_cast<std::size_t>(tag - host::LWKEY_SHAPE)] = slot;
+    Require(impl_->FindKey(key), "key")
+        .parameters[static_cast<std::size_t>(tag - host::LWKEY_SHAPE)] = slot;
 }
 
 void Scene::SetAttribute(host::EnvelopeId envelope, int attribute, int value) {
@@ -255,18 +217,19 @@ std::vector<ChannelState> Scene::Channels(host::ItemId item) const {
 std::vector<KeyState> Scene::Keys(host::EnvelopeId envelope) const {
     const Impl::Envelope &record = Require(impl_->FindEnvelope(envelope), "envelope");
     std::vector<KeyState> states;
-    states.reserve(record.keys.size());
-    for (const auto &[time, node] : record.keys)
-        states.push_back(KeyState{node.id, node.value, time, node.parameters});
+    states.reserve(record.keys.Count());
+    record.keys.ForEach([&](const KeyRecord &key) {
+        states.push_back(KeyState{key.id, key.value, key.time, key.parameters});
+    });
     return states;
 }
 
 std::size_t Scene::KeyCount(host::EnvelopeId envelope) const {
-    return Require(impl_->FindEnvelope(envelope), "envelope").keys.size();
+    return Require(impl_->FindEnvelope(envelope), "envelope").keys.Count();
 }
 
 std::size_t Scene::TotalKeyCount() const {
-    return impl_->keys.size();
+    return impl_->keyStore.LiveCount();
 }
 
 void Scene::Select(std::vector<host::ItemId> items) {

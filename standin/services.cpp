@@ -17,7 +17,9 @@
 namespace standin {
 
 std::string RenderHandle(const void *handle) {
-    return handle == nullptr ? "null" : std::to_string(SerialOf(handle));
+    if (handle == nullptr) return "null";
+    return KeyStore::IsKeyHandle(handle) ? KeyStore::Render(handle)
+                                         : std::to_string(SerialOf(handle));
 }
 
 std::string RenderText(const char *cp932) {
@@ -224,9 +226,8 @@ struct Host::Services {
     // The key a keyGet or keySet may touch: a live key of the envelope, or
     // null after recording the breach.
     template <typename Render>
-    static Scene::Impl::KeyLocation *KeyOfCall(Host *host, const char *operation,
-                                               host::EnvelopeId envelope, host::KeyId key,
-                                               Render &&render) {
+    static KeyRecord *KeyOfCall(Host *host, const char *operation, host::EnvelopeId envelope,
+                                host::KeyId key, Render &&render) {
         if (host == nullptr || !CheckEnvelope(*host, operation, envelope, render) ||
             !CheckKey(*host, Rule::KeyOfTheEnvelope, operation, envelope, key, render))
             return nullptr;
@@ -238,18 +239,16 @@ struct Host::Services {
     static int KeyGet(host::EnvelopeId envelope, host::KeyId key, int tag, void *slot) {
         const auto arguments = [&] { return KeyArguments(envelope, key, tag); };
         Host *host = EnterService(ENVELOPES, "keyGet", arguments);
-        const Scene::Impl::KeyLocation *location =
-            KeyOfCall(host, "keyGet", envelope, key, arguments);
-        if (location == nullptr || slot == nullptr) return 0;
-        const auto &[time, node] = *location->position;
+        const KeyRecord *record = KeyOfCall(host, "keyGet", envelope, key, arguments);
+        if (record == nullptr || slot == nullptr) return 0;
         if (tag == host::LWKEY_VALUE) {
-            std::memcpy(slot, &node.value, sizeof node.value);
+            std::memcpy(slot, &record->value, sizeof record->value);
         } else if (tag == host::LWKEY_TIME) {
-            std::memcpy(slot, &time, sizeof time);
+            std::memcpy(slot, &record->time, sizeof record->time);
         } else if (tag >= host::LWKEY_SHAPE && tag < host::KEY_PARAMETER_COUNT) {
-            std::memcpy(slot,
-                        node.parameters[static_cast<std::size_t>(tag - host::LWKEY_SHAPE)].data(),
-                        host::KEY_SLOT_BYTES);
+            std::memcpy(
+                slot, record->parameters[static_cast<std::size_t>(tag - host::LWKEY_SHAPE)].data(),
+                host::KEY_SLOT_BYTES);
         } else {
             return 0;
         }
@@ -261,21 +260,20 @@ struct Host::Services {
             return KeyArguments(envelope, key, tag) + RenderSlot(tag, slot);
         };
         Host *host = EnterService(ENVELOPES, "keySet", arguments);
-        Scene::Impl::KeyLocation *location = KeyOfCall(host, "keySet", envelope, key, arguments);
-        if (location == nullptr || slot == nullptr) return 0;
+        KeyRecord *record = KeyOfCall(host, "keySet", envelope, key, arguments);
+        if (record == nullptr || slot == nullptr) return 0;
         if (tag == host::LWKEY_VALUE) {
-            std::memcpy(&location->position->second.value, slot, sizeof(double));
+            std::memcpy(&record->value, slot, sizeof(double));
             return 1;
         }
         if (tag == host::LWKEY_TIME) {
             double time;
             std::memcpy(&time, slot, sizeof time);
-            return SceneOf(*host).MoveKey(*location, time) ? 1 : 0;
+            return SceneOf(*host).MoveKey(key, time) ? 1 : 0;
         }
         if (tag >= host::LWKEY_SHAPE && tag < host::KEY_PARAMETER_COUNT) {
             host::KeySlot &parameter =
-                location->position->second
-                    .parameters[static_cast<std::size_t>(tag - host::LWKEY_SHAPE)];
+                record->parameters[static_cast<std::size_t>(tag - host::LWKEY_SHAPE)];
             std::memcpy(parameter.data(), slot, host::KEY_SLOT_BYTES);
             return 1;
         }

@@ -87,25 +87,25 @@ control get control="終了フレーム" tag=4
 Channel Info 2 channelType channel=4
 Channel Info 2 channelEnvelope channel=4
 Animation Envelopes nextKey envelope=3 previous=null
-Animation Envelopes keyGet envelope=3 key=5 tag=1
-Animation Envelopes nextKey envelope=3 previous=5
-Animation Envelopes keyGet envelope=3 key=6 tag=1
-Animation Envelopes nextKey envelope=3 previous=6
+Animation Envelopes keyGet envelope=3 key=1 tag=1
+Animation Envelopes nextKey envelope=3 previous=1
+Animation Envelopes keyGet envelope=3 key=2 tag=1
+Animation Envelopes nextKey envelope=3 previous=2
 Animation Envelopes nextKey envelope=3 previous=null
-Animation Envelopes keyGet envelope=3 key=5 tag=1
-Animation Envelopes keyGet envelope=3 key=5 tag=0
-Animation Envelopes keyGet envelope=3 key=5 tag=1
-Animation Envelopes keyGet envelope=3 key=5 tag=2
-Animation Envelopes keyGet envelope=3 key=5 tag=3
-Animation Envelopes keyGet envelope=3 key=5 tag=4
-Animation Envelopes keyGet envelope=3 key=5 tag=5
-Animation Envelopes keyGet envelope=3 key=5 tag=6
-Animation Envelopes keyGet envelope=3 key=5 tag=7
-Animation Envelopes keyGet envelope=3 key=5 tag=8
-Animation Envelopes keyGet envelope=3 key=5 tag=9
-Animation Envelopes egGet envelope=3 group=5 tag=0
-Animation Envelopes egGet envelope=3 group=5 tag=1
-Animation Envelopes egGet envelope=3 group=5 tag=2
+Animation Envelopes keyGet envelope=3 key=1 tag=1
+Animation Envelopes keyGet envelope=3 key=1 tag=0
+Animation Envelopes keyGet envelope=3 key=1 tag=1
+Animation Envelopes keyGet envelope=3 key=1 tag=2
+Animation Envelopes keyGet envelope=3 key=1 tag=3
+Animation Envelopes keyGet envelope=3 key=1 tag=4
+Animation Envelopes keyGet envelope=3 key=1 tag=5
+Animation Envelopes keyGet envelope=3 key=1 tag=6
+Animation Envelopes keyGet envelope=3 key=1 tag=7
+Animation Envelopes keyGet envelope=3 key=1 tag=8
+Animation Envelopes keyGet envelope=3 key=1 tag=9
+Animation Envelopes egGet envelope=3 group=1 tag=0
+Animation Envelopes egGet envelope=3 group=1 tag=1
+Animation Envelopes egGet envelope=3 group=1 tag=2
 LWPanelServices destroy panel=1
 )");
 }
@@ -128,38 +128,38 @@ TEST_F(CommandTraceTest, PasteMakesExactlyTheseCalls) {
               std::string("host activate server=\"Ruxo_Tamberlo paste\" version=2\n") +
                   SERVICE_LOOKUPS +
                   R"(LWPanelServices create title="Ruxo_Tamberlo (COPY) v0.1i" data=services
-LW Item Info 3 name item=6
-LW Item Info 3 chanGroup item=6
-Channel Info 2 nextChannel group=7 previous=null
-Channel Info 2 nextChannel group=7 previous=9
-Channel Info 2 nextChannel group=7 previous=null
-Channel Info 2 channelName channel=9
-Channel Info 2 nextChannel group=7 previous=9
+LW Item Info 3 name item=5
+LW Item Info 3 chanGroup item=5
+Channel Info 2 nextChannel group=6 previous=null
+Channel Info 2 nextChannel group=6 previous=8
+Channel Info 2 nextChannel group=6 previous=null
+Channel Info 2 channelName channel=8
+Channel Info 2 nextChannel group=6 previous=8
 LWPanelServices addControl panel=2 type="NumControl" label="貼り付け開始フレーム"
 control set control="貼り付け開始フレーム" tag=4 value=0
 LWPanelServices open panel=2 flags=7
 control get control="貼り付け開始フレーム" tag=4
-Channel Info 2 channelEnvelope channel=9
-Animation Envelopes nextKey envelope=8 previous=null
-Animation Envelopes keyGet envelope=8 key=10 tag=1
-Animation Envelopes nextKey envelope=8 previous=10
-Animation Envelopes keyGet envelope=8 key=11 tag=1
-Animation Envelopes nextKey envelope=8 previous=11
-Animation Envelopes destroyKey envelope=8 key=10
-Animation Envelopes createKey envelope=8 time=0.16666666666666669 value=1.5
-Animation Envelopes keySet envelope=8 key=12 tag=0 value=1.5
-Animation Envelopes keySet envelope=8 key=12 tag=1 value=0.16666666666666669
-Animation Envelopes keySet envelope=8 key=12 tag=2 bytes=02a0000000000000
-Animation Envelopes keySet envelope=8 key=12 tag=3 bytes=03a0000000000000
-Animation Envelopes keySet envelope=8 key=12 tag=4 bytes=04a0000000000000
-Animation Envelopes keySet envelope=8 key=12 tag=5 bytes=05a0000000000000
-Animation Envelopes keySet envelope=8 key=12 tag=6 bytes=06a0000000000000
-Animation Envelopes keySet envelope=8 key=12 tag=7 bytes=07a0000000000000
-Animation Envelopes keySet envelope=8 key=12 tag=8 bytes=08a0000000000000
-Animation Envelopes keySet envelope=8 key=12 tag=9 bytes=09a0000000000000
-Animation Envelopes egSet envelope=8 group=12 tag=0 value=40
-Animation Envelopes egSet envelope=8 group=12 tag=1 value=41
-Animation Envelopes egSet envelope=8 group=12 tag=2 value=42
+Channel Info 2 channelEnvelope channel=8
+Animation Envelopes nextKey envelope=7 previous=null
+Animation Envelopes keyGet envelope=7 key=2 tag=1
+Animation Envelopes nextKey envelope=7 previous=2
+Animation Envelopes keyGet envelope=7 key=3 tag=1
+Animation Envelopes nextKey envelope=7 previous=3
+Animation Envelopes destroyKey envelope=7 key=2
+Animation Envelopes createKey envelope=7 time=0.16666666666666669 value=1.5
+Animation Envelopes keySet envelope=7 key=2.1 tag=0 value=1.5
+Animation Envelopes keySet envelope=7 key=2.1 tag=1 value=0.16666666666666669
+Animation Envelopes keySet envelope=7 key=2.1 tag=2 bytes=02a0000000000000
+Animation Envelopes keySet envelope=7 key=2.1 tag=3 bytes=03a0000000000000
+Animation Envelopes keySet envelope=7 key=2.1 tag=4 bytes=04a0000000000000
+Animation Envelopes keySet envelope=7 key=2.1 tag=5 bytes=05a0000000000000
+Animation Envelopes keySet envelope=7 key=2.1 tag=6 bytes=06a0000000000000
+Animation Envelopes keySet envelope=7 key=2.1 tag=7 bytes=07a0000000000000
+Animation Envelopes keySet envelope=7 key=2.1 tag=8 bytes=08a0000000000000
+Animation Envelopes keySet envelope=7 key=2.1 tag=9 bytes=09a0000000000000
+Animation Envelopes egSet envelope=7 group=2.1 tag=0 value=40
+Animation Envelopes egSet envelope=7 group=2.1 tag=1 value=41
+Animation Envelopes egSet envelope=7 group=2.1 tag=2 value=42
 LWPanelServices destroy panel=2
 )");
 }

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <map>
+#include <random>
 #include <vector>
 
 #include "standin/standin.h"
@@ -328,6 +330,61 @@ TEST_F(SceneTest, AMillionKeysAreCreatedInScrambledOrderAndWalkedInOrder) {
         key = next;
     }
     EXPECT_EQ(scene.TotalKeyCount(), 0u);
+}
+
+// Long runs of creates and destroys, in and out of time order, and moves,
+// checked against an ordered map after every step: the walk, each key's value,
+// and that every destroyed handle reads as stale, never as another key.
+TEST_F(SceneTest, ManyRandomEditsKeepTheEnvelopeEqualToAnOrderedMap) {
+    std::map<double, std::pair<host::KeyId, double>> expected;
+    std::vector<host::KeyId> destroyed;
+    std::mt19937 random(7);
+    const auto check = [&] {
+        std::vector<double> times;
+        for (const auto &[time, key] : expected) times.push_back(time);
+        std::vector<double> walked;
+        for (host::KeyId key = envelopes->nextKey(envelope, nullptr); key != nullptr;
+             key = envelopes->nextKey(envelope, key))
+            walked.push_back(Time(key));
+        ASSERT_EQ(walked, times);
+        for (const auto &[time, key] : expected) ASSERT_EQ(Value(key.first), key.second);
+        tamberlo_test::BreachCapture breaches;
+        double slot = 0.0;
+        for (host::KeyId key : destroyed)
+            ASSERT_EQ(envelopes->keyGet(envelope, key, host::LWKEY_VALUE, &slot), 0);
+        ASSERT_TRUE(destroyed.empty() || breaches.OnlyBroke(standin::Rule::NoDestroyedKey));
+    };
+    for (int round = 0; round < 40; ++round) {
+        // A run in time order (as paste creates), then scattered creates,
+        // then a cleared window (as paste clears), then a few moves.
+        const double start = static_cast<double>(random() % 2000);
+        for (int i = 0; i < 300; ++i) {
+            const double time = start + i * 0.25;
+            const host::KeyId key = envelopes->createKey(envelope, time, round + i);
+            expected[time] = {key, round + i};
+        }
+        for (int i = 0; i < 100; ++i) {
+            const double time = static_cast<double>(random() % 8000) / 4;
+            expected[time] = {envelopes->createKey(envelope, time, -i), -i};
+        }
+        const double from = static_cast<double>(random() % 2000);
+        for (auto it = expected.lower_bound(from); it != expected.end() && it->first < from + 60;) {
+            envelopes->destroyKey(envelope, it->second.first);
+            destroyed.push_back(it->second.first);
+            it = expected.erase(it);
+        }
+        for (int i = 0; i < 5 && !expected.empty(); ++i) {
+            auto it = expected.begin();
+            std::advance(it, random() % expected.size());
+            const double to = 3000.0 + round * 10 + i;
+            double slot = to;
+            ASSERT_EQ(envelopes->keySet(envelope, it->second.first, host::LWKEY_TIME, &slot), 1);
+            expected[to] = it->second;
+            expected.erase(it);
+        }
+        check();
+    }
+    EXPECT_EQ(scene.KeyCount(envelope), expected.size());
 }
 
 // ---------------------------------------------------------------------------
