@@ -3,17 +3,76 @@
 
 Usage: bench_table.py [--title TEXT] RESULT.json...
 
-Times are the benchmark thread's CPU time (Google Benchmark's cpu_time), the
-median of the interleaved repetitions, divided by the keys one run moves.
+Every time is the benchmark thread's CPU time (Google Benchmark's cpu_time)
+of one repetition, divided by the keys one run moves; a cost is the median
+over the repetitions. The repetitions of a take run in rounds, each round
+running every benchmark of the take once in random order, so a ratio of two
+costs is taken round by round and its median shown: a machine that slows
+down for a while then slows both sides of a ratio alike.
 """
 
 import argparse
 import json
 import re
+import statistics
 import sys
 
 NAME = re.compile(r"^(?P<command>\w+)/(?P<how>\w+)/items:(?P<items>\d+)/keys:(?P<keys>\d+)/(?P<placement>\w+)")
 TO_NS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
+
+
+class Result:
+    """The repetitions of one benchmark, in the order they ran."""
+
+    def __init__(self):
+        self.repetitions = []  # each repetition's JSON record
+
+    def ns_per_key(self):
+        """Each repetition's nanoseconds per key."""
+        return [run["cpu_time"] * TO_NS[run["time_unit"]] / run["keys"]
+                for run in self.repetitions if run.get("keys")]
+
+    def cost(self):
+        costs = self.ns_per_key()
+        return statistics.median(costs) if costs else None
+
+    def fastest(self):
+        costs = self.ns_per_key()
+        return min(costs) if costs else None
+
+    def counter(self, name):
+        values = [run[name] for run in self.repetitions if name in run]
+        return statistics.median(values) if values else None
+
+
+def read(paths):
+    """(command, how, items, keys, placement) -> Result; the failures; the context."""
+    results = {}
+    failures = []
+    context = {}
+    for path in paths:
+        with open(path, encoding="utf-8") as file:
+            data = json.load(file)
+        context = context or data.get("context", {})
+        for run in data.get("benchmarks", []):
+            if run.get("error_occurred"):
+                failures.append(f"{run['name']}: {run.get('error_message', '')}")
+                continue
+            match = NAME.match(run.get("run_name", run["name"]))
+            if not match or run["run_type"] != "iteration":
+                continue
+            key = (match["command"], match["how"], int(match["items"]), int(match["keys"]),
+                   match["placement"])
+            results.setdefault(key, Result()).repetitions.append(run)
+    return results, failures, context
+
+
+def paired_ratio(a, b):
+    """The median of a/b over the rounds both ran in."""
+    if a is None or b is None:
+        return None
+    ratios = [x / y for x, y in zip(a.ns_per_key(), b.ns_per_key()) if y > 0]
+    return statistics.median(ratios) if ratios else None
 
 
 def size_name(keys):
@@ -23,55 +82,19 @@ def size_name(keys):
     return str(keys)
 
 
-def read(paths):
-    """(command, how, items, keys, placement) -> the run's median record."""
-    runs = {}
-    errors = []
-    context = None
-    repetitions = set()
-    for path in paths:
-        with open(path, encoding="utf-8") as file:
-            data = json.load(file)
-        context = context or data.get("context", {})
-        for run in data.get("benchmarks", []):
-            match = NAME.match(run.get("run_name", run["name"]))
-            if run.get("error_occurred"):
-                errors.append(f"{run['name']}: {run.get('error_message', '')}")
-                continue
-            if not match:
-                continue
-            if run["run_type"] == "aggregate":
-                if run.get("aggregate_name") != "median":
-                    continue
-                repetitions.add(run.get("repetitions", 0))
-            elif run.get("repetitions", 1) > 1:
-                continue  # a single repetition of a run that has a median
-            key = (match["command"], match["how"], int(match["items"]), int(match["keys"]), match["placement"])
-            runs[key] = run
-    return runs, errors, context or {}, repetitions
-
-
-def ns_per_key(run):
-    if run is None or not run.get("keys"):
-        return None
-    return run["cpu_time"] * TO_NS[run["time_unit"]] / run["keys"]
-
-
-def cell(value, digits=0, width=10):
-    text = "-" if value is None else f"{value:.{digits}f}"
-    return text.rjust(width)
-
-
-def ratio(a, b):
-    return None if a is None or b is None or b == 0 else a / b
+def cell(value, digits=0):
+    return "-" if value is None else f"{value:.{digits}f}"
 
 
 def print_rows(header, rows):
-    print("  ".join(header))
-    print("  ".join("-" * len(column) for column in header))
+    widths = [max(len(str(row[i])) for row in [header] + rows) for i in range(len(header))]
+    def line(row):
+        return "  ".join(str(value).ljust(width) if i == 0 else str(value).rjust(width)
+                         for i, (value, width) in enumerate(zip(row, widths)))
+    print(line(header))
+    print("  ".join("-" * width for width in widths))
     for row in rows:
-        print("  ".join(str(value).rjust(len(column)) if i > 0 else str(value).ljust(len(column))
-                        for i, (value, column) in enumerate(zip(row, header))))
+        print(line(row))
     print()
 
 
@@ -80,80 +103,95 @@ def main():
     parser.add_argument("--title", default="")
     parser.add_argument("results", nargs="+")
     args = parser.parse_args()
-    runs, errors, context, repetitions = read(args.results)
-    if not runs:
+    results, failures, context = read(args.results)
+    if not results:
         sys.exit("bench_table: no results to show")
 
-    scenarios = sorted({(k[2], k[3]) for k in runs})
+    def get(command, how, items, keys, placement):
+        return results.get((command, how, items, keys, placement))
+
+    takes = sorted({(key[2], key[3]) for key in results})
+    shapes = sorted({items for items, _ in takes})
     placements = ("ends", "middle")
+    rounds = sorted({len(result.repetitions) for key, result in results.items()
+                     if key[0] != "clipboard"})
 
     if args.title:
         print(args.title)
-    print(f"{context.get('num_cpus', '?')} cores at {context.get('mhz_per_cpu', '?')} MHz; "
-          f"thread CPU time, median of {'/'.join(str(r) for r in sorted(repetitions)) or '1'} "
-          "interleaved repetitions; ns per key moved")
+    print(f"{context.get('num_cpus', '?')} cores at {context.get('mhz_per_cpu', '?')} MHz. "
+          f"ns/key: thread CPU time per key moved, median of {' or '.join(map(str, rounds))} "
+          "interleaved repetitions;")
+    print("ratios: median of the ratios taken repetition round by repetition round.")
     print()
 
     header = ["command", "items x channels", "keys", "window", "module ns/key", "floor ns/key",
               "prescribed ns/key", "module/floor", "module/prescribed"]
     rows = []
     for command in ("copy", "paste"):
-        for items, keys in scenarios:
+        for items, keys in takes:
             for placement in placements:
-                module = ns_per_key(runs.get((command, "module", items, keys, placement)))
-                floor = ns_per_key(runs.get((command, "floor", items, keys, placement)))
-                prescribed = ns_per_key(runs.get((command, "prescribed", items, keys, placement)))
+                module, floor, prescribed = (get(command, how, items, keys, placement)
+                                             for how in ("module", "floor", "prescribed"))
                 if module is None and floor is None and prescribed is None:
                     continue
                 rows.append([command, f"{items} x 9", size_name(keys), placement,
-                             cell(module), cell(floor), cell(prescribed),
-                             cell(ratio(module, floor), 2), cell(ratio(module, prescribed), 2)])
+                             cell(module and module.cost()), cell(floor and floor.cost()),
+                             cell(prescribed and prescribed.cost()),
+                             cell(paired_ratio(module, floor), 2),
+                             cell(paired_ratio(module, prescribed), 2)])
     print_rows(header, rows)
 
-    # How the module's per-key cost grows with the take.
-    header = ["command", "items x channels", "window", "ns/key by size", "largest/smallest"]
+    # How the module's cost per key grows with the take, by medians and by
+    # each size's fastest repetition, which a slow spell of the machine
+    # does not reach.
+    header = ["module", "items x channels", "window", "ns/key by size (median)",
+              "largest/smallest", "fastest largest/smallest"]
     rows = []
     for command in ("copy", "paste"):
-        for items in sorted({s[0] for s in scenarios}):
+        for items in shapes:
             for placement in placements:
-                costs = [(keys, ns_per_key(runs.get((command, "module", items, keys, placement))))
-                         for i, keys in scenarios if i == items]
-                costs = [(keys, cost) for keys, cost in costs if cost is not None]
-                if not costs:
+                sized = [(keys, get(command, "module", items, keys, placement))
+                         for shape, keys in takes if shape == items]
+                sized = [(keys, result) for keys, result in sized if result is not None]
+                if not sized:
                     continue
-                by_size = "  ".join(f"{size_name(keys)}:{cost:.0f}" for keys, cost in costs)
-                rows.append([command, f"{items} x 9", placement, by_size,
-                             cell(ratio(costs[-1][1], costs[0][1]), 2)])
+                (_, smallest), (_, largest) = sized[0], sized[-1]
+                rows.append([command, f"{items} x 9", placement,
+                             "  ".join(f"{size_name(keys)}:{result.cost():.0f}"
+                                       for keys, result in sized),
+                             cell(largest.cost() / smallest.cost(), 2),
+                             cell(largest.fastest() / smallest.fastest(), 2)])
     print_rows(header, rows)
 
-    header = ["first copy", "items x channels", "keys", "fresh ns/key", "warm ns/key", "fresh/warm",
-              "fresh faults/key", "warm faults/key"]
+    header = ["first copy", "items x channels", "keys", "fresh ns/key", "warm ns/key",
+              "fresh/warm", "fresh faults/key", "warm faults/key"]
     rows = []
-    for items, keys in scenarios:
-        fresh = runs.get(("copy", "fresh", items, keys, "ends"))
-        warm = runs.get(("copy", "module", items, keys, "ends"))
+    for items, keys in takes:
+        fresh = get("copy", "fresh", items, keys, "ends")
+        warm = get("copy", "module", items, keys, "ends")
         if fresh is None:
             continue
-        rows.append(["copy", f"{items} x 9", size_name(keys), cell(ns_per_key(fresh)),
-                     cell(ns_per_key(warm)), cell(ratio(ns_per_key(fresh), ns_per_key(warm)), 2),
-                     cell(fresh.get("faults_per_key"), 4),
-                     cell(None if warm is None else warm.get("faults_per_key"), 4)])
+        rows.append(["copy", f"{items} x 9", size_name(keys), cell(fresh.cost()),
+                     cell(warm and warm.cost()), cell(paired_ratio(fresh, warm), 2),
+                     cell(fresh.counter("faults_per_key"), 4),
+                     cell(warm and warm.counter("faults_per_key"), 4)])
     print_rows(header, rows)
 
     header = ["clipboard", "items x channels", "keys", "record bytes/key", "field bytes/key",
               "records/fields"]
     rows = []
-    for items, keys in scenarios:
-        run = runs.get(("clipboard", "bytes", items, keys, "ends"))
-        if run is None:
+    for items, keys in takes:
+        result = get("clipboard", "bytes", items, keys, "ends")
+        if result is None:
             continue
-        rows.append(["bytes", f"{items} x 9", size_name(keys), cell(run["record_bytes_per_key"], 2),
-                     cell(run["field_bytes_per_key"], 0),
-                     cell(ratio(run["record_bytes_per_key"], run["field_bytes_per_key"]), 4)])
+        records = result.counter("record_bytes_per_key")
+        fields = result.counter("field_bytes_per_key")
+        rows.append(["bytes", f"{items} x 9", size_name(keys), cell(records, 2), cell(fields),
+                     cell(records / fields if fields else None, 4)])
     print_rows(header, rows)
 
-    for error in errors:
-        print(f"failed: {error}")
+    for failure in failures:
+        print(f"failed: {failure}")
 
 
 if __name__ == "__main__":

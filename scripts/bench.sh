@@ -9,9 +9,9 @@
 #
 # Each take runs in a process of its own, so that its scenes are all the
 # memory the process holds. TAMBERLO_BENCH_SIZES (keys, space-separated)
-# overrides the sizes, TAMBERLO_BENCH_REPETITIONS (default 9; 3 for takes of
+# overrides the sizes, TAMBERLO_BENCH_REPETITIONS (default 15; 5 for takes of
 # 10 million keys, whose every run takes seconds) and TAMBERLO_BENCH_MIN_TIME
-# (seconds per repetition, default 0.2) the sampling.
+# (seconds per repetition, default 0.1) the sampling.
 set -eu
 cd "$(dirname "$0")/.."
 
@@ -26,7 +26,7 @@ for argument in "$@"; do
     esac
 done
 sizes="${TAMBERLO_BENCH_SIZES:-$sizes}"
-min_time="${TAMBERLO_BENCH_MIN_TIME:-0.2}"
+min_time="${TAMBERLO_BENCH_MIN_TIME:-0.1}"
 
 sh scripts/setup.sh
 cmake --preset release >/dev/null
@@ -36,21 +36,22 @@ results=build/release/bench/results
 rm -rf "$results"
 mkdir -p "$results"
 for keys in $sizes; do
-    repetitions=9
-    [ "$keys" -lt 10000000 ] || repetitions=3
+    repetitions=15
+    [ "$keys" -lt 10000000 ] || repetitions=5
     repetitions="${TAMBERLO_BENCH_REPETITIONS:-$repetitions}"
     for items in 10 100; do
         name="items${items}_keys${keys}"
         echo "bench: $items items x 9 channels, $keys keys ($(date +%H:%M:%S))" >&2
-        # Repetitions run in random order across the take's benchmarks, so
-        # that the module and the direct calls share whatever the machine
-        # does meanwhile; the table reads their medians.
+        # Repetitions run in rounds, each running every benchmark of the take
+        # once in random order, so that the module and the direct calls share
+        # whatever the machine does meanwhile. The results keep every
+        # repetition: the table takes medians, and its ratios round by round.
         build/release/bench/copy_paste_bench \
             "--benchmark_filter=/items:$items/keys:$keys/" \
             --benchmark_repetitions="$repetitions" \
             --benchmark_enable_random_interleaving=true \
             --benchmark_min_time="$min_time" \
-            --benchmark_report_aggregates_only=true \
+            --benchmark_display_aggregates_only=true \
             --benchmark_out="$results/$name.json" --benchmark_out_format=json \
             >"$results/$name.log" 2>&1 || {
             cat "$results/$name.log" >&2
