@@ -36,24 +36,21 @@ class Result:
         costs = self.ns_per_key()
         return statistics.median(costs) if costs else None
 
-    def fastest(self):
-        costs = self.ns_per_key()
-        return min(costs) if costs else None
-
     def counter(self, name):
         values = [run[name] for run in self.repetitions if name in run]
         return statistics.median(values) if values else None
 
 
 def read(paths):
-    """(command, how, items, keys, placement) -> Result; the failures; the context."""
-    results = {}
+    """Per file, (command, how, items, keys, placement) -> Result; the failures; the context."""
+    runs = []
     failures = []
     context = {}
     for path in paths:
         with open(path, encoding="utf-8") as file:
             data = json.load(file)
         context = context or data.get("context", {})
+        results = {}
         for run in data.get("benchmarks", []):
             if run.get("error_occurred"):
                 failures.append(f"{run['name']}: {run.get('error_message', '')}")
@@ -64,7 +61,8 @@ def read(paths):
             key = (match["command"], match["how"], int(match["items"]), int(match["keys"]),
                    match["placement"])
             results.setdefault(key, Result()).repetitions.append(run)
-    return results, failures, context
+        runs.append(results)
+    return runs, failures, context
 
 
 def paired_ratio(a, b):
@@ -87,6 +85,8 @@ def cell(value, digits=0):
 
 
 def print_rows(header, rows):
+    if not rows:
+        return
     widths = [max(len(str(row[i])) for row in [header] + rows) for i in range(len(header))]
     def line(row):
         return "  ".join(str(value).ljust(width) if i == 0 else str(value).rjust(width)
@@ -103,7 +103,12 @@ def main():
     parser.add_argument("--title", default="")
     parser.add_argument("results", nargs="+")
     args = parser.parse_args()
-    results, failures, context = read(args.results)
+    runs, failures, context = read(args.results)
+    # A take measured by two runs shows as the first measured it.
+    results = {}
+    for run in runs:
+        for key, result in run.items():
+            results.setdefault(key, result)
     if not results:
         sys.exit("bench_table: no results to show")
 
@@ -141,26 +146,31 @@ def main():
                              cell(paired_ratio(module, prescribed), 2)])
     print_rows(header, rows)
 
-    # How the module's cost per key grows with the take, by medians and by
-    # each size's fastest repetition, which a slow spell of the machine
-    # does not reach.
-    header = ["module", "items x channels", "window", "ns/key by size (median)",
-              "largest/smallest", "fastest largest/smallest"]
+    # How the module's cost per key grows with the take: each size against
+    # the smallest measured in the same run, round by round.
+    growth = {}
+    for run in runs:
+        for (command, how, items, keys, placement), result in run.items():
+            if how != "module" or command not in ("copy", "paste"):
+                continue
+            smallest = min(k for (c, h, i, k, p) in run if (c, h, i, p) == (command, how, items, placement))
+            if keys != smallest:
+                base = run[(command, how, items, smallest, placement)]
+                growth.setdefault((command, items, placement), {})[keys] = (
+                    smallest, paired_ratio(result, base))
+    header = ["module", "items x channels", "window", "ns/key against the smallest take, same run",
+              "largest/smallest"]
     rows = []
     for command in ("copy", "paste"):
         for items in shapes:
             for placement in placements:
-                sized = [(keys, get(command, "module", items, keys, placement))
-                         for shape, keys in takes if shape == items]
-                sized = [(keys, result) for keys, result in sized if result is not None]
+                sized = sorted(growth.get((command, items, placement), {}).items())
                 if not sized:
                     continue
-                (_, smallest), (_, largest) = sized[0], sized[-1]
                 rows.append([command, f"{items} x 9", placement,
-                             "  ".join(f"{size_name(keys)}:{result.cost():.0f}"
-                                       for keys, result in sized),
-                             cell(largest.cost() / smallest.cost(), 2),
-                             cell(largest.fastest() / smallest.fastest(), 2)])
+                             "  ".join(f"{size_name(keys)}/{size_name(base)}: {ratio:.2f}"
+                                       for keys, (base, ratio) in sized),
+                             cell(sized[-1][1][1], 2)])
     print_rows(header, rows)
 
     header = ["first copy", "items x channels", "keys", "fresh ns/key", "warm ns/key",
