@@ -1,0 +1,74 @@
+#!/bin/sh
+# Builds the benchmarks in Release and prints one table: copy and paste per
+# key through the module, beside the host calls it makes and the fewest calls
+# that do the same work, the first copy into fresh memory and the clipboard's
+# bytes per key.
+#
+#   sh scripts/bench.sh          takes of 10 thousand, 100 thousand and 1 million keys
+#   sh scripts/bench.sh --10m    also 10 million keys (several GB and many minutes more)
+#
+# One process per shape of take runs its takes together, in rounds: each round
+# runs every benchmark of every take once, in random order, so that the
+# module, the direct calls and the sizes share whatever the machine does
+# meanwhile. With --10m a second process per shape runs the take of 10
+# million keys beside the one of 10 thousand, so that the growth from the one
+# to the other is measured in the same rounds too. TAMBERLO_BENCH_REPETITIONS
+# sets the rounds (default 15; 5 beside 10 million keys, whose every run takes
+# seconds) and TAMBERLO_BENCH_MIN_TIME the seconds of each benchmark in a
+# round (default 0.1).
+set -eu
+cd "$(dirname "$0")/.."
+
+with_10m=no
+for argument in "$@"; do
+    case "$argument" in
+    --10m) with_10m=yes ;;
+    *)
+        echo "usage: sh scripts/bench.sh [--10m]" >&2
+        exit 2
+        ;;
+    esac
+done
+min_time="${TAMBERLO_BENCH_MIN_TIME:-0.1}"
+
+sh scripts/setup.sh
+cmake --preset release >/dev/null
+cmake --build --preset release --target copy_paste_bench
+
+results=build/release/bench/results
+rm -rf "$results"
+mkdir -p "$results"
+files=""
+
+# Runs the benchmarks that `filter` picks, `rounds` times, into results/NAME.json;
+# the table keeps every repetition, takes medians and its ratios round by round.
+run() {
+    name="$1" filter="$2" rounds="$3"
+    echo "bench: $name ($(date +%H:%M:%S))" >&2
+    build/release/bench/copy_paste_bench \
+        "--benchmark_filter=$filter" \
+        --benchmark_repetitions="$rounds" \
+        --benchmark_enable_random_interleaving=true \
+        --benchmark_min_time="$min_time" \
+        --benchmark_display_aggregates_only=true \
+        --benchmark_out="$results/$name.json" --benchmark_out_format=json \
+        >"$results/$name.log" 2>&1 || {
+        cat "$results/$name.log" >&2
+        exit 1
+    }
+    files="$files $results/$name.json"
+}
+
+for items in 10 100; do
+    run "items$items" "/items:$items/keys:(10000|100000|1000000)/" "${TAMBERLO_BENCH_REPETITIONS:-15}"
+done
+if [ "$with_10m" = yes ]; then
+    for items in 10 100; do
+        run "items${items}_10m" "/items:$items/keys:(10000|10000000)/" "${TAMBERLO_BENCH_REPETITIONS:-5}"
+    done
+fi
+
+# Where two runs measured the same take, the table shows the first.
+/usr/bin/python3 bench/bench_table.py \
+    --title "Tamberlo copy and paste, $(git rev-parse --short HEAD 2>/dev/null || echo unknown), $(date -u +%Y-%m-%d)" \
+    $files
