@@ -4,8 +4,8 @@
 # that do the same work, the first copy into fresh memory and the clipboard's
 # bytes per key.
 #
-#   sh scripts/bench.sh          takes of 10 thousand, 100 thousand and 1 million keys
-#   sh scripts/bench.sh --10m    also 10 million keys (several GB and many minutes more)
+#   sh scripts/bench.sh          takes of 10 thousand, 100 thousand and 1 million keys (about 5 minutes)
+#   sh scripts/bench.sh --10m    also 10 million keys (about 10 minutes and 8 GB more)
 #
 # One process per shape of take runs its takes together, in rounds: each round
 # runs every benchmark of every take once, in random order, so that the
