@@ -54,7 +54,7 @@ bool KeyStore::IsKeyHandle(const void *handle) {
 std::string KeyStore::Render(const void *handle) {
     std::string text = std::to_string(SlotOf(handle) + 1);
     if (const std::uintptr_t generation = GenerationOf(handle); generation != 0)
-        text += "." + std::to_string(generation);
+        text.append(".").append(std::to_string(generation));
     return text;
 }
 
