@@ -81,18 +81,6 @@ struct Host::Services {
         host.Violate(rule, service, operation, render());
     }
 
-    // Whether `key` is a live key of `envelope`; a key that is not is recorded
-    // as a breach: of NoDestroyedKey when it was destroyed, of `rule` otherwise.
-    template <typename Render>
-    static bool CheckKey(Host &host, Rule rule, const char *operation, host::EnvelopeId envelope,
-                         host::KeyId key, Render &&render) {
-        Scene::Impl &scene = SceneOf(host);
-        if (scene.FindKey(envelope, key) != nullptr) return true;
-        Breach(host, scene.WasDestroyed(key) ? Rule::NoDestroyedKey : rule, ENVELOPES, operation,
-               render);
-        return false;
-    }
-
     // Whether `envelope` is one the host handed out; one that is not is
     // recorded as a breach.
     template <typename Render>
@@ -205,9 +193,7 @@ struct Host::Services {
             return "envelope=" + RenderHandle(envelope) + " key=" + RenderHandle(key);
         };
         Host *host = EnterService(ENVELOPES, "destroyKey", arguments);
-        if (host == nullptr || !CheckEnvelope(*host, "destroyKey", envelope, arguments) ||
-            !CheckKey(*host, Rule::KeyOfTheEnvelope, "destroyKey", envelope, key, arguments))
-            return;
+        if (KeyOfCall(host, "destroyKey", envelope, key, arguments) == nullptr) return;
         SceneOf(*host).DestroyKey(key);
     }
 
@@ -224,24 +210,37 @@ struct Host::Services {
         return SceneOf(*host).NextKey(envelope, previous);
     }
 
-    // The key a keyGet or keySet may touch: a live key of the envelope, or
-    // null after recording the breach. One lookup of each, since walks make
-    // millions of these calls.
+    // The envelope a key call names and the key in it, one lookup of each,
+    // since walks make millions of these calls. An envelope the host never
+    // handed out is recorded as a breach and leaves both null; a key that is
+    // not a live key of the envelope is recorded as a breach of `rule` (or of
+    // NoDestroyedKey, for a destroyed key) and leaves the key null.
+    struct KeyCall {
+        Scene::Impl::Envelope *envelope = nullptr;
+        KeyRecord *key = nullptr;
+    };
+    template <typename Render>
+    static KeyCall CheckKeyCall(Host *host, Rule rule, const char *operation,
+                                host::EnvelopeId envelope, host::KeyId key, Render &&render) {
+        if (host == nullptr) return {};
+        Scene::Impl &scene = SceneOf(*host);
+        KeyCall call{scene.FindEnvelope(envelope), nullptr};
+        if (call.envelope == nullptr) {
+            Breach(*host, Rule::KeyOfTheEnvelope, ENVELOPES, operation, render);
+            return call;
+        }
+        call.key = scene.keyStore.Find(call.envelope->keys, key);
+        if (call.key == nullptr)
+            Breach(*host, scene.WasDestroyed(key) ? Rule::NoDestroyedKey : rule, ENVELOPES,
+                   operation, render);
+        return call;
+    }
+
+    // The key a keyGet or keySet may touch, or null after recording the breach.
     template <typename Render>
     static KeyRecord *KeyOfCall(Host *host, const char *operation, host::EnvelopeId envelope,
                                 host::KeyId key, Render &&render) {
-        if (host == nullptr) return nullptr;
-        Scene::Impl &scene = SceneOf(*host);
-        Scene::Impl::Envelope *record = scene.FindEnvelope(envelope);
-        if (record == nullptr) {
-            Breach(*host, Rule::KeyOfTheEnvelope, ENVELOPES, operation, render);
-            return nullptr;
-        }
-        KeyRecord *found = scene.keyStore.Find(record->keys, key);
-        if (found == nullptr)
-            Breach(*host, scene.WasDestroyed(key) ? Rule::NoDestroyedKey : Rule::KeyOfTheEnvelope,
-                   ENVELOPES, operation, render);
-        return found;
+        return CheckKeyCall(host, Rule::KeyOfTheEnvelope, operation, envelope, key, render).key;
     }
 
     // Tags 0 and 1 are the key's value and time as doubles; tags 2 to 9 are
@@ -323,20 +322,12 @@ struct Host::Services {
     template <typename Render>
     static int *Attribute(Host *host, const char *operation, host::EnvelopeId envelope,
                           host::ChannelGroupId keyAsGroup, int tag, Render &&render) {
-        if (host == nullptr) return nullptr;
-        Scene::Impl &scene = SceneOf(*host);
-        Scene::Impl::Envelope *record = scene.FindEnvelope(envelope);
-        if (record == nullptr) {
-            Breach(*host, Rule::KeyOfTheEnvelope, ENVELOPES, operation, render);
+        const KeyCall call =
+            CheckKeyCall(host, Rule::AttributeKeyOfTheEnvelope, operation, envelope,
+                         reinterpret_cast<host::KeyId>(keyAsGroup), render);
+        if (call.envelope == nullptr || tag < 0 || tag >= host::ENVELOPE_ATTRIBUTE_COUNT)
             return nullptr;
-        }
-        const auto key = reinterpret_cast<host::KeyId>(keyAsGroup);
-        if (scene.keyStore.Find(record->keys, key) == nullptr)
-            Breach(*host,
-                   scene.WasDestroyed(key) ? Rule::NoDestroyedKey : Rule::AttributeKeyOfTheEnvelope,
-                   ENVELOPES, operation, render);
-        if (tag < 0 || tag >= host::ENVELOPE_ATTRIBUTE_COUNT) return nullptr;
-        return &record->attributes[static_cast<std::size_t>(tag)];
+        return &call.envelope->attributes[static_cast<std::size_t>(tag)];
     }
 
     // -- "Info Messages 2"
