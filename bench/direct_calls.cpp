@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "model/frames.h"
+#include "module/services.h"
 #include "module/texts.h"
 
 namespace bench {
@@ -18,32 +19,13 @@ namespace texts = tamberlo::texts;
 // ---------------------------------------------------------------------------
 // Services.
 
-struct Services {
-    host::ItemInfo *itemInfo = nullptr;
-    host::InterfaceInfo *interfaceInfo = nullptr;
-    host::PanelFuncs *panels = nullptr;
-    host::SceneInfo *sceneInfo = nullptr;
-    host::ChannelInfo *channelInfo = nullptr;
-    host::EnvelopeFuncs *envelopes = nullptr;
-    host::MessageFuncs *messages = nullptr;
-};
+// The services as the module holds them; a prescribed run looks them up as the
+// module does (tamberlo::LookUpServices), the floor only the four it needs.
+using Services = tamberlo::HostServices;
 
 template <typename Table>
 Table *LookUp(host::GlobalFunc global, const char *name) {
     return static_cast<Table *>(global(name, host::GFUSE_TRANSIENT));
-}
-
-// The seven lookups both commands begin with, in their order.
-Services LookUpCommandServices(host::GlobalFunc global) {
-    Services services;
-    services.itemInfo = LookUp<host::ItemInfo>(global, host::ITEM_INFO_NAME);
-    services.interfaceInfo = LookUp<host::InterfaceInfo>(global, host::INTERFACE_INFO_NAME);
-    services.panels = LookUp<host::PanelFuncs>(global, host::PANEL_SERVICES_NAME);
-    services.sceneInfo = LookUp<host::SceneInfo>(global, host::SCENE_INFO_NAME);
-    services.channelInfo = LookUp<host::ChannelInfo>(global, host::CHANNEL_INFO_NAME);
-    services.envelopes = LookUp<host::EnvelopeFuncs>(global, host::ENVELOPE_FUNCS_NAME);
-    services.messages = LookUp<host::MessageFuncs>(global, host::MESSAGE_FUNCS_NAME);
-    return services;
 }
 
 // What the floor needs: items, channels, envelopes and the frame rate.
@@ -331,7 +313,7 @@ void CopyFloor(host::GlobalFunc global, std::span<const host::ItemId> items, Win
 }
 
 void CopyPrescribed(host::GlobalFunc global, CopiedMotion &into) {
-    const Services services = LookUpCommandServices(global);
+    const Services services = tamberlo::LookUpServices(global);
     const host::ChannelInfo &channelInfo = *services.channelInfo;
     const host::EnvelopeFuncs &envelopes = *services.envelopes;
 
@@ -480,7 +462,7 @@ void PasteFloor(host::GlobalFunc global, std::span<const host::ItemId> items,
 }
 
 void PastePrescribed(host::GlobalFunc global, const CopiedMotion &motion) {
-    const Services services = LookUpCommandServices(global);
+    const Services services = tamberlo::LookUpServices(global);
     const host::EnvelopeFuncs &envelopes = *services.envelopes;
     const std::size_t selected = CountSelected(services);
 
