@@ -585,32 +585,4 @@ TEST(TextTest, LongTextConvertsWhole) {
     EXPECT_EQ(standin::Utf8FromCp932(cp932), utf8);
 }
 
-// ---------------------------------------------------------------------------
-// The trace of panel and control calls.
-
-TEST_F(PanelsTest, TraceShowsPanelAndControlCallsWithTagsValuesAndModes) {
-    host.EnableTrace(true);
-    host::Control *number = AddPlain(host::NUM_CONTROL, host::LWT_INTEGER, "Count");
-    Set(number, host::CTL_VALUE, 3);
-    Get(number, host::CTL_VALUE);
-    number->draw(number, host::DR_GHOST);
-    panels->open(panel, host::PANF_BLOCKING);
-    panels->destroy(panel);
-
-    const std::vector<standin::TraceEntry> &trace = host.Trace();
-    ASSERT_EQ(trace.size(), 6u);
-    EXPECT_EQ(trace[0].service, "LWPanelServices");
-    EXPECT_EQ(trace[0].operation, "addControl");
-    EXPECT_EQ(trace[1].service, "control");
-    EXPECT_EQ(trace[1].operation, "set");
-    EXPECT_EQ(trace[1].arguments, "control=\"Count\" tag=4 value=3");
-    EXPECT_EQ(trace[2].operation, "get");
-    EXPECT_EQ(trace[2].arguments, "control=\"Count\" tag=4");
-    EXPECT_EQ(trace[3].operation, "draw");
-    EXPECT_EQ(trace[3].arguments, "control=\"Count\" mode=2");
-    EXPECT_EQ(trace[4].operation, "open");
-    EXPECT_NE(trace[4].arguments.find("flags=1"), std::string::npos);
-    EXPECT_EQ(trace[5].operation, "destroy");
-}
-
 }  // namespace

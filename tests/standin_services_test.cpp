@@ -278,36 +278,6 @@ TEST_F(ServicesTest, ErrorTakesANullLineAsEmpty) {
 // ---------------------------------------------------------------------------
 // The trace.
 
-TEST_F(ServicesTest, TraceRecordsEveryCallInOrderWithItsArguments) {
-    const host::ChannelId channel = host.Scene().AddChannel(item, "Position.X");
-    host.EnableTrace(true);
-    auto *envelopeFuncs = LookUp<host::EnvelopeFuncs>(host::ENVELOPE_FUNCS_NAME);
-    const host::EnvelopeId envelope = channels->channelEnvelope(channel);
-    const host::KeyId key = envelopeFuncs->createKey(envelope, 0.5, 2.0);
-    envelopeFuncs->nextKey(envelope, nullptr);
-    std::uint64_t bits = 0x0102030405060708u;
-    envelopeFuncs->keySet(envelope, key, host::LWKEY_BIAS, &bits);
-    int attribute = 3;
-    envelopeFuncs->egSet(envelope, KeyAsGroup(key), 1, &attribute);
-    messages->error("a", "b");
-
-    const std::vector<std::pair<std::string, std::string>> expected = {
-        {"global", host::ENVELOPE_FUNCS_NAME}, {"Channel Info 2", "channelEnvelope"},
-        {"Animation Envelopes", "createKey"},  {"Animation Envelopes", "nextKey"},
-        {"Animation Envelopes", "keySet"},     {"Animation Envelopes", "egSet"},
-        {"Info Messages 2", "error"},
-    };
-    EXPECT_EQ(Calls(), expected);
-    const std::vector<standin::TraceEntry> &trace = host.Trace();
-    ASSERT_EQ(trace.size(), expected.size());
-    EXPECT_EQ(trace[0].arguments, "use=0");
-    EXPECT_NE(trace[2].arguments.find("time=0.5 value=2"), std::string::npos) << trace[2].arguments;
-    EXPECT_NE(trace[3].arguments.find("previous=null"), std::string::npos) << trace[3].arguments;
-    EXPECT_NE(trace[4].arguments.find("tag=5 bytes=0807060504030201"), std::string::npos)
-        << trace[4].arguments;
-    EXPECT_NE(trace[5].arguments.find("tag=1 value=3"), std::string::npos) << trace[5].arguments;
-}
-
 TEST_F(ServicesTest, TraceShowsTheUseOfEveryLookup) {
     host.EnableTrace(true);
     host.Global()(host::ITEM_INFO_NAME, host::GFUSE_ACQUIRE);
