@@ -83,6 +83,12 @@ struct ChannelInfo {
     EnvelopeId (*channelEnvelope)(ChannelId channel);
 };
 
+// What channelType reports: how the host shows a channel's values.
+inline constexpr int CHANNEL_TYPE_NUMBER = 0;
+inline constexpr int CHANNEL_TYPE_DISTANCE = 1;
+inline constexpr int CHANNEL_TYPE_PERCENT = 2;
+inline constexpr int CHANNEL_TYPE_ANGLE = 3;
+
 // Key parameter tags for keyGet/keySet. Every tag has an 8-byte slot: value
 // and time are doubles, the others are handed back and forth uninterpreted.
 inline constexpr int LWKEY_VALUE = 0;

@@ -182,6 +182,10 @@ int Scene::Attribute(host::EnvelopeId envelope, int attribute) const {
         .attributes[RequireAttribute(attribute)];
 }
 
+std::vector<host::ItemId> Scene::Items() const {
+    return impl_->itemOrder;
+}
+
 std::optional<host::ItemId> Scene::FindItem(std::string_view name) const {
     for (host::ItemId item : impl_->itemOrder)
         if (impl_->items.at(item).name == name) return item;

@@ -65,6 +65,7 @@ class Scene {
     int Attribute(host::EnvelopeId envelope, int attribute) const;
 
     // Reading the scene.
+    std::vector<host::ItemId> Items() const;  // in the order they were added
     std::optional<host::ItemId> FindItem(std::string_view name) const;
     std::optional<host::ChannelId> FindChannel(host::ItemId item, std::string_view name) const;
     std::string ItemName(host::ItemId item) const;
