@@ -6,18 +6,27 @@
 // C then D and pastes at frame 30. Every panel, list, message and the keys of
 // every touched channel are printed, so a reader can check by eye that A's
 // motion landed on C and B's on D, shifted by 20 frames, and that the keys
-// outside the pasted frames were kept.
+// outside the pasted frames were kept. Where PLplot is built in, the keys of
+// C's and D's changed channels before and after the paste are also drawn into
+// an SVG file: the second argument, or demo-paste.svg beside the module.
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "apps/print.h"
 #include "standin/standin.h"
+#if TAMBERLO_HAS_PASTE_PLOT
+#include "apps/paste_plot.h"
+#endif
 
 namespace {
 
 constexpr double FPS = 30.0;
+constexpr int COPY_FIRST_FRAME = 10;
+constexpr int COPY_LAST_FRAME = 20;
+constexpr int PASTE_START_FRAME = 30;
 
 using standin::PanelOutcome;
 using standin::PanelSession;
@@ -72,6 +81,9 @@ void Activate(standin::Host &host, const standin::LoadedModule &module, const ch
 
 int main(int argc, char **argv) {
     const std::string path = argc > 1 ? argv[1] : "Tamberlo.p";
+    const std::filesystem::path plotPath =
+        argc > 2 ? std::filesystem::path(argv[2])
+                 : std::filesystem::path(path).parent_path() / "demo-paste.svg";
     try {
         standin::Host host;
         standin::Scene &scene = host.Scene();
@@ -93,8 +105,8 @@ int main(int argc, char **argv) {
         Heading("Copy: A then B selected, frames 10 to 20, A's Rotation.H and B's Scale off");
         scene.Select({a, b});
         host.User().Then([](PanelSession &panel) {
-            panel.Type("開始フレーム", 10);
-            panel.Type("終了フレーム", 20);
+            panel.Type("開始フレーム", COPY_FIRST_FRAME);
+            panel.Type("終了フレーム", COPY_LAST_FRAME);
             panel.Pick("アイテム", 1);  // A: the list shows the selection reversed
             panel.Pick("チャンネル", 2);
             panel.SetBool("有効", false);
@@ -118,9 +130,12 @@ int main(int argc, char **argv) {
         host.User().Then([&host](PanelSession &panel) {
             host.Say("the start frame offered: " +
                      std::to_string(panel.Control("貼り付け開始フレーム").value));
-            panel.Type("貼り付け開始フレーム", 30);
+            panel.Type("貼り付け開始フレーム", PASTE_START_FRAME);
             return PanelOutcome::Confirm;
         });
+#if TAMBERLO_HAS_PASTE_PLOT
+        const apps::PasteSnapshot beforePaste(scene, {c, d});
+#endif
         Activate(host, module, "Ruxo_Tamberlo paste");
         shown = apps::PrintTranscript(host, shown);
 
@@ -131,7 +146,26 @@ int main(int argc, char **argv) {
                "it. A's Rotation.H was switched off, so C's is untouched. D's Position.X\n"
                "holds B's keys the same way; B's Scale channels were switched off and D's\n"
                "Dissolve is untouched.\n";
-        return apps::PrintViolations(host) ? 0 : 1;
+        bool drawn = true;
+#if TAMBERLO_HAS_PASTE_PLOT
+        try {
+            apps::WritePastePlot(
+                plotPath, beforePaste.ChangedChannels(scene), PASTE_START_FRAME,
+                PASTE_START_FRAME + (COPY_LAST_FRAME - COPY_FIRST_FRAME),
+                "Tamberlo demo: A and B, frames 10 to 20, pasted onto C and D at frame 30");
+            std::cout << "\nThe keys of C and D before and after the paste are drawn in "
+                      << plotPath.string() << '\n';
+        } catch (const std::exception &error) {
+            std::cerr << "demo: the paste is not drawn: " << error.what() << '\n';
+            drawn = false;
+        }
+#else
+        if (argc > 2)
+            std::cout << "\nThis build has no PLplot, so the paste is not drawn in "
+                      << plotPath.string() << '\n';
+#endif
+        const bool keptContract = apps::PrintViolations(host);
+        return keptContract && drawn ? 0 : 1;
     } catch (const std::exception &error) {
         std::cerr << "demo: " << error.what() << '\n';
         return 1;

@@ -11,9 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
-#include <random>
 #include <sstream>
-#include <system_error>
 #include <utility>
 
 namespace standin {
@@ -762,40 +760,6 @@ class Writer {
 
 std::string SceneFile::Write(const Scene &scene) const {
     return Writer(*this, *layout_, text_, scene).Write();
-}
-
-// ---------------------------------------------------------------------------
-
-void WriteFileAtomically(const std::filesystem::path &path, std::string_view bytes) {
-    namespace fs = std::filesystem;
-    const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
-    std::error_code error;
-    if (!fs::is_directory(folder, error))
-        throw SceneFileError("cannot write " + path.string() + ": the folder " + folder.string() +
-                             " does not exist");
-    if (fs::is_directory(path, error))
-        throw SceneFileError("cannot write " + path.string() + ": it is a folder");
-
-    std::random_device entropy;
-    fs::path temporary;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        temporary = folder / ("." + path.filename().string() + "." +
-                              std::to_string(entropy() % 1000000000u) + ".tmp");
-        if (!fs::exists(temporary, error)) break;
-    }
-    const auto fail = [&](const std::string &reason) {
-        fs::remove(temporary, error);
-        throw SceneFileError("cannot write " + path.string() + ": " + reason);
-    };
-    {
-        std::ofstream stream(temporary, std::ios::binary | std::ios::trunc);
-        if (!stream) fail(std::strerror(errno));
-        stream.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        stream.close();
-        if (!stream) fail("the data could not all be written");
-    }
-    fs::rename(temporary, path, error);
-    if (error) fail(error.message());
 }
 
 }  // namespace standin

@@ -22,10 +22,10 @@
 #include <array>
 #include <cstddef>
 #include <filesystem>
+#include <memory>
 #include <span>
 #include <stdexcept>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "host/host_api.h"
@@ -99,10 +99,5 @@ class SceneFile {
     std::vector<Item> items_;
     std::unique_ptr<Layout> layout_;  // where each line and motion block is
 };
-
-// Replaces the file at `path` with `bytes`: they go to a new file in the same
-// folder, which is then renamed over the path, so that a failure leaves the
-// old file as it was and never a half-written one. Throws SceneFileError.
-void WriteFileAtomically(const std::filesystem::path &path, std::string_view bytes);
 
 }  // namespace standin
