@@ -12,20 +12,20 @@ namespace apps {
 
 // Prints the transcript lines added since `from`, indented, and returns the new end.
 inline std::size_t PrintTranscript(const standin::Host &host, std::size_t from,
-                                   const char *indent = "    ") {
+                                   const char *indent = "    ", std::ostream &out = std::cout) {
     const auto &lines = host.Transcript();
-    for (std::size_t i = from; i < lines.size(); ++i) std::cout << indent << lines[i] << '\n';
+    for (std::size_t i = from; i < lines.size(); ++i) out << indent << lines[i] << '\n';
     return lines.size();
 }
 
 // Prints the breaches of the host contract that the module made, if any, and
 // whether there were none.
-inline bool PrintViolations(const standin::Host &host) {
+inline bool PrintViolations(const standin::Host &host, std::ostream &out = std::cout) {
     const auto &violations = host.Violations();
     if (violations.empty()) return true;
-    std::cout << "\nThe module broke the host contract " << violations.size()
-              << (violations.size() == 1 ? " time:\n" : " times:\n");
-    for (const standin::Violation &violation : violations) std::cout << "  " << violation << '\n';
+    out << "\nThe module broke the host contract " << violations.size()
+        << (violations.size() == 1 ? " time:\n" : " times:\n");
+    for (const standin::Violation &violation : violations) out << "  " << violation << '\n';
     return false;
 }
 

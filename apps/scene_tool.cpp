@@ -1,0 +1,433 @@
+// tamberlo-scene: the scene files go into stand-in hosts, the module is
+// activated there and its panels are answered from the command line, and the
+// target scene is written back only when everything before succeeded.
+#include "apps/scene_tool.h"
+
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+
+#include "apps/paste_plot.h"
+#include "apps/print.h"
+#include "apps/replace_file.h"
+#include "standin/scene_file.h"
+#include "standin/standin.h"
+#include "standin/text.h"
+
+namespace apps {
+
+namespace {
+
+constexpr const char *COPY_SERVER = "Ruxo_Tamberlo copy";
+constexpr const char *PASTE_SERVER = "Ruxo_Tamberlo paste";
+
+// The module's panel labels and its group popup's own entries, as a user reads them.
+constexpr const char *START_FRAME = "開始フレーム";
+constexpr const char *END_FRAME = "終了フレーム";
+constexpr const char *ITEM_LIST = "アイテム";
+constexpr const char *CHANNEL_LIST = "チャンネル";
+constexpr const char *ENABLED = "有効";
+constexpr const char *SWITCH_ALL = "一括切り替え";
+constexpr const char *PASTE_START_FRAME = "貼り付け開始フレーム";
+
+// A failure the tool reports as it stands and ends on.
+class ToolError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// One act on the copy panel, for one of the copied items.
+struct PanelAct {
+    enum class Kind { SwitchOff, SwitchOn, Toggle } kind = Kind::SwitchOff;
+    std::string item;
+    std::string what;  // a channel, or a group
+};
+
+struct Request {
+    std::string source;
+    std::string output;
+    std::string target;  // empty: the source scene
+    std::vector<std::string> from, to;
+    std::string frames;  // FIRST:LAST
+    std::optional<int> at;
+    std::vector<PanelAct> acts;  // in the order given
+    std::string plot;
+    std::string module;
+};
+
+// A scene file read into a host of its own, as Layout holds one scene at a time.
+struct LoadedScene {
+    std::unique_ptr<standin::Host> host = std::make_unique<standin::Host>();
+    standin::SceneFile file;
+    std::string path;
+
+    explicit LoadedScene(const std::string &scenePath)
+        : file(standin::SceneFile::Load(scenePath, host->Scene())), path(scenePath) {}
+};
+
+// A name as the user typed it (UTF-8) against an item's name in the file,
+// which is either UTF-8 already or Shift_JIS, as Japanese Layout writes it.
+bool NameMatches(std::string_view typed, const std::string &fileName) {
+    return typed == fileName || typed == standin::Utf8FromCp932(fileName);
+}
+
+host::ItemId FindItem(const LoadedScene &scene, const std::string &name) {
+    std::vector<const standin::SceneFile::Item *> found;
+    for (const standin::SceneFile::Item &item : scene.file.Items())
+        if (NameMatches(name, item.name)) found.push_back(&item);
+    if (found.empty()) {
+        std::string names;
+        for (const standin::SceneFile::Item &item : scene.file.Items())
+            names += (names.empty() ? "" : ", ") + standin::Utf8FromCp932(item.name);
+        throw ToolError(scene.path + " has no item named \"" + name +
+                        "\"; its items are: " + names);
+    }
+    if (found.size() > 1) {
+        std::string lines;
+        for (const auto *item : found)
+            lines += (lines.empty() ? "" : ", ") + std::to_string(item->line);
+        throw ToolError(scene.path + " has " + std::to_string(found.size()) + " items named \"" +
+                        name + "\" (lines " + lines + "); the tool cannot tell which one is meant");
+    }
+    return found.front()->id;
+}
+
+std::vector<host::ItemId> FindItems(const LoadedScene &scene,
+                                    const std::vector<std::string> &names) {
+    std::vector<host::ItemId> items;
+    for (const std::string &name : names) {
+        const host::ItemId item = FindItem(scene, name);
+        if (std::find(items.begin(), items.end(), item) != items.end())
+            throw ToolError("\"" + name + "\" is named twice; an item is selected once");
+        items.push_back(item);
+    }
+    return items;
+}
+
+std::pair<int, int> ParseFrames(const std::string &text) {
+    const std::size_t colon = text.find(':', 1);
+    std::size_t used = 0;
+    try {
+        if (colon == std::string::npos) throw std::invalid_argument(text);
+        const int first = std::stoi(text.substr(0, colon), &used);
+        if (used != colon) throw std::invalid_argument(text);
+        const std::string rest = text.substr(colon + 1);
+        const int last = std::stoi(rest, &used);
+        if (used != rest.size()) throw std::invalid_argument(text);
+        return {first, last};
+    } catch (const std::logic_error &) {
+        throw ToolError("--frames takes FIRST:LAST, two whole frame numbers, not \"" + text + "\"");
+    }
+}
+
+// The row of a list whose text, after `skip` leading characters, is `text`.
+int RowOf(standin::PanelSession &panel, const char *list, std::string_view text,
+          std::size_t skip = 0) {
+    const std::vector<std::string> rows = panel.Rows(list);
+    for (std::size_t row = 0; row < rows.size(); ++row)
+        if (rows[row].size() >= skip && std::string_view(rows[row]).substr(skip) == text)
+            return static_cast<int>(row);
+    throw ToolError(std::string("the ") + list + " list shows no row \"" + std::string(text) +
+                    "\"");
+}
+
+// The group popup entry a user names: its own text, or "others" and "all"
+// for the two entries that are not channel names.
+int GroupChoice(standin::PanelSession &panel, const std::string &group) {
+    const std::vector<std::string> choices = panel.Control(SWITCH_ALL).choices;
+    const std::string wanted = group == "others" ? "その他" : group == "all" ? "すべて" : group;
+    const auto found = std::find(choices.begin(), choices.end(), wanted);
+    if (found == choices.end())
+        throw ToolError("the group toggle has no entry \"" + group +
+                        "\" (Position, Rotation, Scale, others, all)");
+    return static_cast<int>(found - choices.begin());
+}
+
+// What the panels answered, for the plot and the summary.
+struct Answers {
+    int copyFirst = 0, copyLast = 0, pasteStart = 0;
+    std::string failure;  // what went wrong inside a panel, empty when nothing did
+};
+
+void CheckActs(const Request &request, const LoadedScene &source,
+               const std::vector<host::ItemId> &copied) {
+    for (const PanelAct &act : request.acts) {
+        const host::ItemId item = FindItem(source, act.item);
+        if (std::find(copied.begin(), copied.end(), item) == copied.end())
+            throw ToolError("\"" + act.item + "\" is not one of the copied items (--from)");
+        if (act.kind != PanelAct::Kind::Toggle && !source.host->Scene().FindChannel(item, act.what))
+            throw ToolError("\"" + act.item + "\" has no channel \"" + act.what + "\"");
+    }
+}
+
+// The copy panel as the user works it: the frames typed, each act in turn,
+// then the confirmation.
+standin::ScriptedUser::Script CopyScript(const Request &request, const LoadedScene &source,
+                                         Answers &answers) {
+    return [&request, &source, &answers](standin::PanelSession &panel) {
+        try {
+            if (!request.frames.empty()) {
+                const auto [first, last] = ParseFrames(request.frames);
+                panel.Type(START_FRAME, first);
+                panel.Type(END_FRAME, last);
+            }
+            for (const PanelAct &act : request.acts) {
+                const host::ItemId item = FindItem(source, act.item);
+                const std::string shown =
+                    standin::Utf8FromCp932(source.host->Scene().ItemName(item));
+                panel.Pick(ITEM_LIST, RowOf(panel, ITEM_LIST, shown));
+                if (act.kind == PanelAct::Kind::Toggle) {
+                    panel.Choose(SWITCH_ALL, GroupChoice(panel, act.what));
+                    continue;
+                }
+                // Rows read "* name" or "  name": the mark, a blank, the name.
+                panel.Pick(CHANNEL_LIST, RowOf(panel, CHANNEL_LIST, act.what, 2));
+                panel.SetBool(ENABLED, act.kind == PanelAct::Kind::SwitchOn);
+            }
+            answers.copyFirst = static_cast<int>(panel.Control(START_FRAME).value);
+            answers.copyLast = static_cast<int>(panel.Control(END_FRAME).value);
+            return standin::PanelOutcome::Confirm;
+        } catch (const std::exception &error) {
+            answers.failure = error.what();
+            return standin::PanelOutcome::Cancel;
+        }
+    };
+}
+
+standin::ScriptedUser::Script PasteScript(const Request &request, Answers &answers) {
+    return [&request, &answers](standin::PanelSession &panel) {
+        if (request.at) panel.Type(PASTE_START_FRAME, *request.at);
+        answers.pasteStart = static_cast<int>(panel.Control(PASTE_START_FRAME).value);
+        return standin::PanelOutcome::Confirm;
+    };
+}
+
+std::string Names(const std::vector<std::string> &names) {
+    std::string text;
+    for (const std::string &name : names) text += (text.empty() ? "" : ", ") + name;
+    return text;
+}
+
+void Describe(std::ostream &out, const char *role, const LoadedScene &scene) {
+    const standin::Scene &s = scene.host->Scene();
+    out << role << ' ' << scene.path << ": format version " << scene.file.Version() << ", "
+        << scene.file.Items().size() << " items, frames " << s.FrameStart() << " to "
+        << s.FrameEnd() << " at " << s.FramesPerSecond() << " frames per second\n";
+}
+
+// Activates one of the module's commands, prints what the user saw and ends
+// the run when the module refused, the panel was not confirmed or the module
+// broke the host contract.
+void RunCommand(std::ostream &out, LoadedScene &scene, const standin::LoadedModule &module,
+                const char *server, const Answers &answers) {
+    standin::Host &host = *scene.host;
+    const std::size_t shownBefore = host.Transcript().size();
+    const std::size_t panelsBefore = host.Panels().size();
+    host.ClearErrors();
+    const int result = host.Activate(module, server);
+    out << "activate \"" << server << "\" -> " << result << '\n';
+    PrintTranscript(host, shownBefore, "    ", out);
+    if (!PrintViolations(host, out))
+        throw ToolError("the module broke the host contract; nothing is written");
+    if (!host.Errors().empty()) {
+        const auto &[first, second] = host.Errors().front();
+        std::string message = standin::Utf8FromCp932(first);
+        if (!second.empty()) message += " " + standin::Utf8FromCp932(second);
+        throw ToolError("the module refused: " + message);
+    }
+    if (!answers.failure.empty()) throw ToolError(answers.failure);
+    const bool confirmed = host.Panels().size() > panelsBefore &&
+                           host.Panels().back().outcome == standin::PanelOutcome::Confirm;
+    if (!confirmed)
+        throw ToolError(std::string("the panel of \"") + server + "\" was not confirmed");
+}
+
+// A folder that must take a new file: checked before any work, so that a
+// missing or read-only folder ends the run before anything is changed.
+void CheckWritable(const std::string &path, const char *what) {
+    const std::filesystem::path file(path);
+    const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : ".";
+    std::error_code error;
+    if (!std::filesystem::is_directory(folder, error))
+        throw ToolError(std::string("cannot write the ") + what + " " + path + ": the folder " +
+                        folder.string() + " does not exist");
+    if (access(folder.c_str(), W_OK) != 0)
+        throw ToolError(std::string("cannot write the ") + what + " " + path + ": the folder " +
+                        folder.string() + " is not writable");
+    if (std::filesystem::is_directory(file, error))
+        throw ToolError(std::string("cannot write the ") + what + " " + path + ": it is a folder");
+}
+
+// The files written so far, so that a failure can say what it left behind.
+using Written = std::vector<std::string>;
+
+void RoundTrip(const Request &request, std::ostream &out, Written &written) {
+    CheckWritable(request.output, "scene");
+    const LoadedScene scene(request.source);
+    Describe(out, "scene", scene);
+    ReplaceFile(request.output, scene.file.Write(scene.host->Scene()));
+    written.push_back(request.output);
+    out << "wrote " << request.output << '\n';
+}
+
+void CopyAndPaste(const Request &request, std::ostream &out, Written &written) {
+    CheckWritable(request.output, "scene");
+    if (!request.plot.empty()) CheckWritable(request.plot, "plot");
+    if (!request.frames.empty()) ParseFrames(request.frames);
+
+    const standin::LoadedModule module(request.module);
+    out << "module " << module.Path() << '\n';
+    LoadedScene source(request.source);
+    Describe(out, "source", source);
+    // Layout keeps the clipboard while another scene is loaded; so does the
+    // module, which lives on beside both hosts.
+    std::unique_ptr<LoadedScene> separateTarget;
+    if (!request.target.empty()) separateTarget = std::make_unique<LoadedScene>(request.target);
+    LoadedScene &target = separateTarget ? *separateTarget : source;
+    if (separateTarget) Describe(out, "target", target);
+
+    const std::vector<host::ItemId> copied = FindItems(source, request.from);
+    const std::vector<host::ItemId> pasted = FindItems(target, request.to);
+    CheckActs(request, source, copied);
+
+    Answers answers;
+    out << "\n== Copy: " << Names(request.from) << " selected in " << source.path << " ==\n";
+    source.host->Scene().Select(copied);
+    source.host->User().Then(CopyScript(request, source, answers));
+    RunCommand(out, source, module, COPY_SERVER, answers);
+
+    out << "\n== Paste: " << Names(request.to) << " selected in " << target.path << " ==\n";
+    standin::Scene &scene = target.host->Scene();
+    scene.Select(pasted);
+    const PasteSnapshot before(scene, pasted);
+    target.host->User().Then(PasteScript(request, answers));
+    RunCommand(out, target, module, PASTE_SERVER, answers);
+
+    const std::vector<PlottedChannel> changed = before.ChangedChannels(scene);
+    // The text first: a scene the file cannot hold is refused before anything is written.
+    const std::string text = target.file.Write(scene);
+    const int windowLast = answers.pasteStart + (answers.copyLast - answers.copyFirst);
+    out << "\npasted frames " << answers.copyFirst << " to " << answers.copyLast << " at frame "
+        << answers.pasteStart << "; channels changed: " << changed.size() << '\n';
+    const auto keys = [](std::size_t count) {
+        return std::to_string(count) + (count == 1 ? " key" : " keys");
+    };
+    for (const PlottedChannel &channel : changed)
+        out << "  " << standin::Utf8FromCp932(channel.item) << " " << channel.channel << ": "
+            << keys(channel.before.size()) << " before, " << keys(channel.after.size())
+            << " after\n";
+    ReplaceFile(request.output, text);
+    written.push_back(request.output);
+    out << "wrote " << request.output << '\n';
+    if (request.plot.empty()) return;
+    WritePastePlot(request.plot, changed, answers.pasteStart, windowLast,
+                   "Paste from " + source.path + " into " + target.path);
+    written.push_back(request.plot);
+    out << "plot " << request.plot << '\n';
+}
+
+}  // namespace
+
+int RunSceneTool(const std::vector<std::string> &arguments,
+                 const std::filesystem::path &programFolder, std::ostream &out, std::ostream &err) {
+    Request request;
+    request.module = (programFolder / "Tamberlo.p").string();
+    CLI::App app(
+        "Copies keyframed motion between LightWave scene files (.lws) with the Tamberlo "
+        "module, loaded in the stand-in Layout host, acting on its panels as a person would. "
+        "With only a scene and -o, reads the scene and writes it back.",
+        "tamberlo-scene");
+    app.get_formatter()->column_width(28);
+    app.footer(
+        "Example:\n  tamberlo-scene samples/walk.lws --from Runner,Tracker --into "
+        "samples/stage.lws "
+        "--to \"Dancer,Prop Null\" --frames 10:40 --at 30 --off Runner:Rotation.H --toggle "
+        "Tracker:Scale -o build/stage-pasted.lws --plot build/stage-pasted.svg");
+    app.add_option("scene", request.source, "the scene to copy from, or to read and write back")
+        ->type_name("SCENE")
+        ->required();
+    app.add_option("-o,--output", request.output,
+                   "where the result goes; it may name an input, which is then replaced")
+        ->type_name("FILE")
+        ->required();
+    // Every option of a copy and paste needs the items to copy; each use of
+    // a repeatable option takes one value, so a scene path is never taken
+    // for a second one.
+    CLI::Option *from = app.add_option("--from", request.from,
+                                       "the items to copy, comma-separated, in selection order");
+    CLI::Option *to = app.add_option(
+        "--to", request.to, "the items to paste onto, comma-separated, in selection order");
+    for (CLI::Option *items : {from, to})
+        items->type_name("NAMES")->delimiter(',')->allow_extra_args(false);
+    from->needs(to);
+    to->needs(from);
+    const auto copyOption = [&](const char *name, auto &value, const char *type, const char *help) {
+        return app.add_option(name, value, help)->type_name(type)->needs(from);
+    };
+    copyOption("--into", request.target, "SCENE", "the scene to paste into (default: the source)");
+    copyOption("--frames", request.frames, "FIRST:LAST",
+               "the frames to copy (default: the scene's range, which the panel offers)");
+    copyOption("--at", request.at, "FRAME",
+               "the frame where the paste starts (default: the one the panel offers)");
+    std::vector<std::string> off, on, toggle;
+    CLI::Option *offOption =
+        copyOption("--off", off, "ITEM:CHANNEL", "switch a copied channel off (repeatable)");
+    CLI::Option *onOption =
+        copyOption("--on", on, "ITEM:CHANNEL", "switch a copied channel on (repeatable)");
+    CLI::Option *toggleOption =
+        copyOption("--toggle", toggle, "ITEM:GROUP",
+                   "choose a copied item's group toggle: Position, Rotation, Scale, others or all "
+                   "(repeatable)");
+    for (CLI::Option *act : {offOption, onOption, toggleOption}) act->allow_extra_args(false);
+    copyOption("--plot", request.plot, "FILE.svg",
+               "draw the pasted channels before and after the paste");
+    app.add_option("--module", request.module, "the module to load")
+        ->type_name("FILE")
+        ->capture_default_str();
+
+    std::vector<const char *> argv;
+    for (const std::string &argument : arguments) argv.push_back(argument.c_str());
+    try {
+        app.parse(static_cast<int>(argv.size()), argv.data());
+    } catch (const CLI::ParseError &error) {
+        return app.exit(error, out, err);
+    }
+
+    Written written;
+    try {
+        // The panel acts in the order given, however they interleave.
+        std::map<const CLI::Option *, std::size_t> used;
+        for (const CLI::Option *option : app.parse_order()) {
+            const auto kind = option == offOption  ? PanelAct::Kind::SwitchOff
+                              : option == onOption ? PanelAct::Kind::SwitchOn
+                                                   : PanelAct::Kind::Toggle;
+            const std::vector<std::string> &values = option == offOption  ? off
+                                                     : option == onOption ? on
+                                                                          : toggle;
+            if (option != offOption && option != onOption && option != toggleOption) continue;
+            const std::string &value = values.at(used[option]++);
+            const std::size_t colon = value.rfind(':');
+            if (colon == std::string::npos || colon == 0 || colon + 1 == value.size())
+                throw ToolError("\"" + value + "\" should read ITEM:" +
+                                (kind == PanelAct::Kind::Toggle ? "GROUP" : "CHANNEL"));
+            request.acts.push_back(PanelAct{kind, value.substr(0, colon), value.substr(colon + 1)});
+        }
+        if (request.from.empty())
+            RoundTrip(request, out, written);
+        else
+            CopyAndPaste(request, out, written);
+        return 0;
+    } catch (const std::exception &error) {
+        err << "tamberlo-scene: " << error.what() << '\n'
+            << (written.empty() ? "nothing was written" : "written before this: " + Names(written))
+            << '\n';
+        return 1;
+    }
+}
+
+}  // namespace apps

@@ -1,0 +1,19 @@
+// tamberlo-scene: copies motion between LightWave scene files with the
+// Tamberlo module, headless, in the stand-in Layout host, acting on the
+// module's panels as a person would; or reads one scene and writes it back.
+#pragma once
+
+#include <filesystem>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace apps {
+
+// Runs the tool on `arguments` (the program's name first, as in argv). What a
+// user reads goes to `out`, errors to `err`; the result is the exit status.
+// `programFolder` is where the module is looked for when --module is not given.
+int RunSceneTool(const std::vector<std::string> &arguments,
+                 const std::filesystem::path &programFolder, std::ostream &out, std::ostream &err);
+
+}  // namespace apps

@@ -1,0 +1,178 @@
+// tamberlo-scene, run in-process on the sample scenes with the built module:
+// a copy from one file into another checked key by key, and the inputs it
+// must refuse without writing anything.
+#include "apps/scene_tool.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "standin/scene_file.h"
+#include "standin/standin.h"
+#include "tests/scene_files.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using tamberlo_test::ReadBytes;
+using tamberlo_test::SAMPLES;
+
+class SceneToolTest : public ::testing::Test {
+  protected:
+    struct Run {
+        int status = 0;
+        std::string out, err;
+    };
+
+    Run Tool(std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), "tamberlo-scene");
+        std::ostringstream out, err;
+        const int status =
+            apps::RunSceneTool(arguments, fs::path(TAMBERLO_MODULE_PATH).parent_path(), out, err);
+        return Run{status, out.str(), err.str()};
+    }
+
+    // Runs a command that must fail, and checks that it said why and wrote nothing.
+    void ExpectRefused(std::vector<std::string> arguments, const std::string &reason) {
+        const Run run = Tool(std::move(arguments));
+        EXPECT_EQ(run.status, 1) << run.out;
+        EXPECT_NE(run.err.find(reason), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("nothing was written"), std::string::npos) << run.err;
+        EXPECT_TRUE(fs::is_empty(folder.Path())) << run.err;
+    }
+
+    std::string Output() const { return (folder.Path() / "out.lws").string(); }
+    std::string Sample(const char *name) const { return (SAMPLES / name).string(); }
+
+    tamberlo_test::TemporaryFolder folder;
+};
+
+struct LoadedScene {
+    standin::Scene scene;
+    standin::SceneFile file;
+    explicit LoadedScene(const fs::path &path) : file(standin::SceneFile::Load(path, scene)) {}
+    std::vector<standin::KeyState> Keys(const char *item, const char *channel) const {
+        const auto found = scene.FindChannel(*scene.FindItem(item), channel);
+        if (!found) return {};
+        for (const standin::ChannelState &state : scene.Channels(*scene.FindItem(item)))
+            if (state.id == *found) return scene.Keys(state.envelope);
+        return {};
+    }
+};
+
+// Runner's frames 10 to 40 (30 frames per second) land on Dancer from frame
+// 30 (29.97 frames per second), and Tracker's on Prop Null, which lacks six
+// of the channels; Runner's Rotation.H and Tracker's Scale group are switched
+// off. Every pasted key keeps its value, shape and parameters; its time moves
+// by 20 frames of the target; the target's keys outside the window stay.
+TEST_F(SceneToolTest, CopiesMotionFromOneFileIntoAnotherKeyByKey) {
+    const std::string walk = ReadBytes(Sample("walk.lws")), stage = ReadBytes(Sample("stage.lws"));
+    const Run run =
+        Tool({Sample("walk.lws"), "--from", "Runner,Tracker", "--into", Sample("stage.lws"), "--to",
+              "Dancer,Prop Null", "--frames", "10:40", "--at", "30", "--off", "Runner:Rotation.H",
+              "--toggle", "Tracker:Scale", "-o", Output()});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(ReadBytes(Sample("walk.lws")), walk);
+    EXPECT_EQ(ReadBytes(Sample("stage.lws")), stage);
+
+    const LoadedScene source(Sample("walk.lws")), before(Sample("stage.lws")), after(Output());
+    const double shift = 20 / 29.97;
+    for (const auto &[from, to] :
+         {std::pair{"Runner", "Dancer"}, std::pair{"Tracker", "Prop Null"}})
+        for (const char *channel : standin::MOTION_CHANNEL_NAMES) {
+            SCOPED_TRACE(std::string(to) + " " + channel);
+            const bool off =
+                (std::string(from) == "Runner" && std::string(channel) == "Rotation.H") ||
+                (std::string(from) == "Tracker" && std::string(channel).starts_with("Scale"));
+            if (off) {
+                EXPECT_EQ(after.Keys(to, channel).size(), before.Keys(to, channel).size());
+                continue;
+            }
+            std::vector<standin::KeyState> expected;
+            for (const standin::KeyState &key : before.Keys(to, channel)) {
+                const int frame = static_cast<int>(key.time * 29.97);
+                if (frame < 30 || frame > 60) expected.push_back(key);
+            }
+            for (standin::KeyState key : source.Keys(from, channel)) {
+                const int frame = static_cast<int>(key.time * 30);
+                if (frame < 10 || frame > 40) continue;
+                key.time += shift;
+                expected.push_back(key);
+            }
+            std::sort(expected.begin(), expected.end(),
+                      [](const auto &a, const auto &b) { return a.time < b.time; });
+            const std::vector<standin::KeyState> got = after.Keys(to, channel);
+            ASSERT_EQ(got.size(), expected.size());
+            for (std::size_t k = 0; k < got.size(); ++k) {
+                EXPECT_EQ(got[k].time, expected[k].time);
+                EXPECT_EQ(got[k].value, expected[k].value);
+                EXPECT_EQ(got[k].parameters, expected[k].parameters);
+            }
+        }
+}
+
+TEST_F(SceneToolTest, PastesWithinOneSceneAndMayReplaceItsInput) {
+    const fs::path scene = folder.Path() / "walk.lws";
+    fs::copy_file(Sample("walk.lws"), scene);
+    const Run run =
+        Tool({scene.string(), "--from", "Tracker", "--to", "Hurdle", "-o", scene.string()});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const LoadedScene after(scene);
+    EXPECT_EQ(after.Keys("Hurdle", "Scale.Y").size(), 3u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.Path()), fs::directory_iterator()), 1);
+}
+
+TEST_F(SceneToolTest, RefusesBadInputsAndWritesNothing) {
+    ExpectRefused({Sample("walk.lws"), "--from", "Runner", "--to", "Nobody", "-o", Output()},
+                  "has no item named \"Nobody\"; its items are: Runner, Tracker, Hurdle");
+    ExpectRefused(
+        {Sample("walk.lws"), "--from", "Runner,Tracker", "--to", "Hurdle", "-o", Output()},
+        "the module refused: コピー元と選択アイテムの数が一致しません。");
+    ExpectRefused({Sample("walk.lws"), "--from", "Runner", "--to", "Hurdle", "--off",
+                   "Tracker:Position.X", "-o", Output()},
+                  "\"Tracker\" is not one of the copied items");
+    ExpectRefused({Sample("missing.lws"), "-o", Output()}, "cannot open");
+    ExpectRefused({Sample("walk.lws"), "-o", (folder.Path() / "no" / "out.lws").string()},
+                  "the folder");
+    ExpectRefused({Sample("walk.lws"), "--from", "Runner", "--to", "Hurdle", "--frames", "10", "-o",
+                   Output()},
+                  "--frames takes FIRST:LAST");
+
+    const fs::path broken = folder.Path() / "broken.lws";
+    const std::string twice = "LWSC\n5\nAddNullObject 1 Twin\nAddNullObject 2 Twin\n";
+    for (const auto &[text, reason] :
+         {std::pair{std::string("LWSC\n5\nAddNullObject Twin\n"),
+                    "broken.lws:3: AddNullObject needs"},
+          std::pair{twice, "2 items named \"Twin\" (lines 3, 4)"},
+          // The target has no motion block, so the channels a paste creates have no place.
+          std::pair{std::string("LWSC\n5\nAddNullObject 1 Mover\nObjectMotion\nNumChannels 1\n"
+                                "Channel 0\n{ Envelope\n  1\n  Key 1 0 0 0 0 0 0 0 0\n"
+                                "  Behaviors 1 1\n}\nAddNullObject 2 Still\n"),
+                    "item \"Still\" (line 12) has channels, and no motion block"}}) {
+        tamberlo_test::WriteBytes(broken, text);
+        const std::vector<std::string> arguments =
+            text == twice
+                ? std::vector<std::string>{broken.string(), "--from", "Twin", "--to", "Twin"}
+                : std::vector<std::string>{broken.string(), "--from", "Mover", "--to", "Still"};
+        std::vector<std::string> withOutput = arguments;
+        withOutput.insert(withOutput.end(), {"-o", Output()});
+        const Run run = Tool(withOutput);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.err.find(reason), std::string::npos) << run.err;
+        EXPECT_FALSE(fs::exists(Output()));
+    }
+}
+
+TEST_F(SceneToolTest, HelpNamesEveryOption) {
+    const Run run = Tool({"--help"});
+    EXPECT_EQ(run.status, 0);
+    for (const char *option : {"--output", "--from", "--to", "--into", "--frames", "--at", "--off",
+                               "--on", "--toggle", "--plot", "--module"})
+        EXPECT_NE(run.out.find(option), std::string::npos) << option;
+}
+
+}  // namespace
