@@ -308,7 +308,9 @@ void CopyAndPaste(const Request &request, std::ostream &out, Written &written) {
     target.host->User().Then(PasteScript(request, answers));
     RunCommand(out, target, module, PASTE_SERVER, answers);
 
-    const std::vector<PlottedChannel> changed = before.ChangedChannels(scene);
+    std::vector<PlottedChannel> changed = before.ChangedChannels(scene);
+    // Item names are shown as the panels show them.
+    for (PlottedChannel &channel : changed) channel.item = standin::Utf8FromCp932(channel.item);
     // The text first: a scene the file cannot hold is refused before anything is written.
     const std::string text = target.file.Write(scene);
     const int windowLast = answers.pasteStart + (answers.copyLast - answers.copyFirst);
@@ -318,9 +320,8 @@ void CopyAndPaste(const Request &request, std::ostream &out, Written &written) {
         return std::to_string(count) + (count == 1 ? " key" : " keys");
     };
     for (const PlottedChannel &channel : changed)
-        out << "  " << standin::Utf8FromCp932(channel.item) << " " << channel.channel << ": "
-            << keys(channel.before.size()) << " before, " << keys(channel.after.size())
-            << " after\n";
+        out << "  " << channel.item << " " << channel.channel << ": " << keys(channel.before.size())
+            << " before, " << keys(channel.after.size()) << " after\n";
     ReplaceFile(request.output, text);
     written.push_back(request.output);
     out << "wrote " << request.output << '\n';

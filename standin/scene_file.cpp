@@ -205,7 +205,6 @@ struct SceneFile::Layout {
     std::vector<Line> lines;
     std::vector<Motion> motions;  // in file order
     Style style;
-    bool styleTaken = false;
 };
 
 SceneFile::SceneFile() : layout_(std::make_unique<Layout>()) {}
@@ -239,40 +238,53 @@ const char *KindName(SceneItemKind kind) {
     return "object";
 }
 
+// Reads a file's lines in one pass: the header, the scene settings it needs,
+// the items and their motion blocks; every other line is only kept.
 class Reader {
   public:
-    Reader(const std::string &text, const std::string &fileName, SceneFile::Layout &layout)
-        : text_(text), fileName_(fileName), layout_(layout) {
+    Reader(SceneFile::Layout &layout, const std::string &text, const std::string &fileName,
+           Scene &scene, std::vector<SceneFile::Item> &items)
+        : layout_(layout), text_(text), fileName_(fileName), scene_(scene), items_(items) {
         SplitLines();
     }
+
+    // Returns the format version.
+    int Read() {
+        ReadHeader();
+        std::size_t index = 2;
+        while (index < layout_.lines.size()) index = ReadLine(index);
+        PlaceItems();
+        scene_.SetFrames(firstFrame_, lastFrame_);
+        scene_.SetFramesPerSecond(framesPerSecond_);
+        return version_;
+    }
+
+  private:
+    using TokenList = std::vector<std::string_view>;
 
     [[noreturn]] void Fail(std::size_t line, const std::string &what) const {
         throw SceneFileError(fileName_ + ":" + std::to_string(line + 1) + ": " + what);
     }
-
-    std::size_t LineCount() const { return layout_.lines.size(); }
 
     std::string_view Line(std::size_t index) const {
         const SceneFile::Layout::Line &line = layout_.lines[index];
         return std::string_view(text_).substr(line.begin, line.length);
     }
 
-    // The next line of a motion block, which must be there.
+    // A line of a motion block, which must be there.
     std::string_view Expect(std::size_t index, const char *what) const {
-        if (index >= LineCount())
-            Fail(LineCount() == 0 ? 0 : LineCount() - 1,
+        if (index >= layout_.lines.size())
+            Fail(layout_.lines.empty() ? 0 : layout_.lines.size() - 1,
                  std::string("the file ends where ") + what + " should follow");
         return Line(index);
     }
 
-    int IntAfter(std::size_t line, std::span<const std::string_view> tokens,
-                 const char *what) const {
+    int IntAfter(std::size_t line, const TokenList &tokens, const char *what) const {
         const std::optional<int> value = tokens.size() == 2 ? ParseInt(tokens[1]) : std::nullopt;
         if (!value) Fail(line, std::string(what) + " needs one whole number");
         return *value;
     }
 
-  private:
     void SplitLines() {
         std::size_t at = 0;
         while (at < text_.size()) {
@@ -293,9 +305,254 @@ class Reader {
             layout_.style.lineEnd = "\r\n";
     }
 
+    void ReadHeader() {
+        if (layout_.lines.empty() || Tokens(Line(0)) != TokenList{"LWSC"})
+            Fail(0, "not a LightWave scene file: the first line is not LWSC");
+        const TokenList tokens = layout_.lines.size() > 1 ? Tokens(Line(1)) : TokenList{};
+        const std::optional<int> version = tokens.size() == 1 ? ParseInt(tokens[0]) : std::nullopt;
+        if (!version) Fail(1, "the second line must be the format version");
+        if (*version < OLDEST_VERSION)
+            Fail(1, "format version " + std::to_string(*version) +
+                        " keeps motion in an older layout, which is not read; "
+                        "save the scene from a newer Layout first");
+        if (*version > NEWEST_VERSION)
+            Fail(1, "format version " + std::to_string(*version) +
+                        " is newer than this reader knows (3 to 5)");
+        version_ = *version;
+    }
+
+    // Reads the line at `index` and returns the index of the next line to read.
+    std::size_t ReadLine(std::size_t index) {
+        const std::string_view line = Line(index);
+        const TokenList tokens = Tokens(line);
+        const std::string_view keyword = tokens.empty() ? std::string_view() : tokens[0];
+        if (keyword == "LightName" || keyword == "CameraName" || keyword == "BoneName") {
+            if (awaitingName_) ReadName(index, line, tokens);
+        } else if (keyword == "LoadObjectLayer" || keyword == "LoadObject" ||
+                   keyword == "AddNullObject" || keyword == "AddLight" || keyword == "AddCamera" ||
+                   keyword == "AddBone") {
+            ReadItem(index, line, tokens);
+        } else if (keyword == "FirstFrame") {
+            firstFrame_ = IntAfter(index, tokens, "FirstFrame");
+        } else if (keyword == "LastFrame") {
+            lastFrame_ = IntAfter(index, tokens, "LastFrame");
+        } else if (keyword == "FramesPerSecond") {
+            const std::optional<double> fps =
+                tokens.size() == 2 ? ParseNumber(tokens[1]) : std::nullopt;
+            if (!fps || *fps <= 0.0) Fail(index, "FramesPerSecond needs one positive number");
+            framesPerSecond_ = *fps;
+        } else if (keyword == "ObjectMotion" || keyword == "LightMotion" ||
+                   keyword == "CameraMotion" || keyword == "BoneMotion") {
+            return ReadMotion(index, keyword);
+        }
+        return index + 1;
+    }
+
+    // Items take their place in the scene once their name is known, so that
+    // a light, camera or bone gets the name given on the line after it.
+    void PlaceItems() {
+        for (SceneFile::Item &item : items_)
+            if (item.id == nullptr) item.id = scene_.AddItem(item.name);
+        awaitingName_.reset();
+    }
+
+    void ReadName(std::size_t index, std::string_view line, const TokenList &tokens) {
+        const SceneItemKind kind = tokens[0] == "LightName"    ? SceneItemKind::Light
+                                   : tokens[0] == "CameraName" ? SceneItemKind::Camera
+                                                               : SceneItemKind::Bone;
+        if (kind != *awaitingName_ || tokens.size() < 2)
+            Fail(index,
+                 std::string(tokens[0]) + " needs a name and must follow its " + KindName(kind));
+        items_.back().name = std::string(RestFrom(line, tokens[1]));
+        PlaceItems();
+    }
+
+    void ReadItem(std::size_t index, std::string_view line, const TokenList &tokens) {
+        PlaceItems();  // an item still unnamed keeps its kind's name
+        const std::string_view keyword = tokens[0];
+        std::size_t next = 1;
+        if (keyword == "LoadObjectLayer") {
+            if (tokens.size() < 2 || !ParseInt(tokens[1]))
+                Fail(index, "LoadObjectLayer needs a layer number");
+            next = 2;
+        }
+        if (version_ >= 4 && keyword != "LoadObject") {
+            if (tokens.size() <= next || !IsHex(tokens[next]))
+                Fail(index, std::string(keyword) +
+                                " needs a hexadecimal item id in format version " +
+                                std::to_string(version_));
+            ++next;
+        }
+        const auto add = [&](SceneItemKind kind, std::string name) {
+            items_.push_back(
+                SceneFile::Item{nullptr, std::move(name), kind, static_cast<int>(index + 1)});
+            hasMotion_.push_back(false);
+        };
+        if (keyword == "AddLight" || keyword == "AddCamera" || keyword == "AddBone") {
+            const SceneItemKind kind = keyword == "AddLight"    ? SceneItemKind::Light
+                                       : keyword == "AddCamera" ? SceneItemKind::Camera
+                                                                : SceneItemKind::Bone;
+            // Layout's own name for an item the file leaves unnamed.
+            add(kind, kind == SceneItemKind::Light    ? "Light"
+                      : kind == SceneItemKind::Camera ? "Camera"
+                                                      : "Bone");
+            awaitingName_ = kind;
+            return;
+        }
+        if (tokens.size() <= next)
+            Fail(index, std::string(keyword) + " needs a " +
+                            (keyword == "AddNullObject" ? "name" : "path"));
+        const std::string_view rest = RestFrom(line, tokens[next]);
+        add(SceneItemKind::Object,
+            keyword == "AddNullObject" ? std::string(rest) : ObjectName(rest));
+        PlaceItems();
+    }
+
+    std::size_t ReadMotion(std::size_t index, std::string_view keyword) {
+        PlaceItems();
+        const SceneItemKind kind = KindOfMotion(keyword);
+        if (items_.empty() || items_.back().kind != kind)
+            Fail(index, std::string(keyword) + " must follow the " + KindName(kind) + " it moves");
+        if (hasMotion_.back())
+            Fail(index, "a second " + std::string(keyword) + " for the " + KindName(kind) +
+                            " of line " + std::to_string(items_.back().line));
+        hasMotion_.back() = true;
+
+        SceneFile::Layout::Motion block;
+        block.item = items_.size() - 1;
+        block.countLine = index + 1;
+        const TokenList countTokens = Tokens(Expect(block.countLine, "NumChannels"));
+        if (countTokens.empty() || countTokens[0] != "NumChannels")
+            Fail(block.countLine, "NumChannels must follow " + std::string(keyword));
+        const int channelCount = IntAfter(block.countLine, countTokens, "NumChannels");
+        if (channelCount < 0 || channelCount > static_cast<int>(MOTION_CHANNEL_NAMES.size()))
+            Fail(block.countLine, "NumChannels must be 0 to 9");
+
+        std::size_t at = block.countLine + 1;
+        std::array<bool, MOTION_CHANNEL_NAMES.size()> seen{};
+        for (int c = 0; c < channelCount; ++c) {
+            SceneFile::Layout::Channel channel = ReadChannel(at, items_.back().id);
+            bool &taken = seen[static_cast<std::size_t>(channel.index)];
+            if (taken) Fail(at, "channel " + std::to_string(channel.index) + " appears twice");
+            taken = true;
+            at = channel.endLine;
+            block.channels.push_back(std::move(channel));
+        }
+        block.endLine = at;
+        layout_.motions.push_back(std::move(block));
+        return at;
+    }
+
+    // One channel block, from its "Channel <i>" line at `at` to its "}".
+    SceneFile::Layout::Channel ReadChannel(std::size_t at, host::ItemId item) {
+        SceneFile::Layout::Channel channel;
+        channel.firstLine = at;
+        const std::string_view header = Expect(at, "a Channel line");
+        const TokenList headerTokens = Tokens(header);
+        if (headerTokens.empty() || headerTokens[0] != "Channel")
+            Fail(at, "a channel block should start here, with \"Channel <number>\"");
+        channel.index = IntAfter(at, headerTokens, "Channel");
+        if (channel.index < 0 || channel.index >= static_cast<int>(MOTION_CHANNEL_NAMES.size()))
+            Fail(at, "motion channels are numbered 0 to 8");
+
+        const std::string_view open = Expect(at + 1, "{ Envelope");
+        if (Tokens(open) != TokenList{"{", "Envelope"})
+            Fail(at + 1, "\"{ Envelope\" must follow the Channel line");
+        const std::string_view countLine = Expect(at + 2, "the key count");
+        const TokenList countTokens = Tokens(countLine);
+        const std::optional<int> keyCount =
+            countTokens.size() == 1 ? ParseInt(countTokens[0]) : std::nullopt;
+        if (!keyCount || *keyCount < 0) Fail(at + 2, "an envelope starts with its key count");
+
+        const auto index = static_cast<std::size_t>(channel.index);
+        channel.id = scene_.AddChannel(item, MOTION_CHANNEL_NAMES[index], MotionChannelType(index));
+        channel.envelope = scene_.Channels(item).back().envelope;
+        std::size_t keyLine = at + 3;
+        for (int k = 0; k < *keyCount; ++k, ++keyLine) ReadKey(keyLine, channel, *keyCount);
+
+        const std::string_view behaviours = Expect(keyLine, "Behaviors");
+        const TokenList behaviourTokens = Tokens(behaviours);
+        std::optional<int> pre, post;
+        if (behaviourTokens.size() == 3 && behaviourTokens[0] == "Behaviors") {
+            pre = ParseInt(behaviourTokens[1]);
+            post = ParseInt(behaviourTokens[2]);
+        }
+        const auto valid = [](std::optional<int> b) {
+            return b && *b >= 0 && *b < SCENE_BEHAVIOUR_COUNT;
+        };
+        if (!valid(pre) || !valid(post))
+            Fail(keyLine, "the keys end with \"Behaviors <pre> <post>\", each 0 to 5");
+        scene_.SetAttribute(channel.envelope, 0, *pre);
+        scene_.SetAttribute(channel.envelope, 1, *post);
+        const std::string_view close = Expect(keyLine + 1, "}");
+        if (Tokens(close) != TokenList{"}"}) Fail(keyLine + 1, "\"}\" must close the envelope");
+        channel.endLine = keyLine + 2;
+
+        TakeStyle(header, open, countLine, *keyCount > 0 ? Line(at + 3) : std::string_view(),
+                  behaviours, close);
+        channel.keysAsRead = scene_.Keys(channel.envelope);
+        channel.attributesAsRead = AttributesOf(scene_, channel.envelope);
+        return channel;
+    }
+
+    void ReadKey(std::size_t line, const SceneFile::Layout::Channel &channel, int keyCount) {
+        const TokenList fields = Tokens(Expect(line, "a Key line"));
+        if (fields.empty() || fields[0] != "Key")
+            Fail(line, "the envelope should hold " + std::to_string(keyCount) +
+                           " keys, and this is not a Key line");
+        if (fields.size() != KEY_FIELD_COUNT + 1)
+            Fail(line, "a key needs nine numbers: value, time, shape and six parameters");
+        std::array<double, KEY_FIELD_COUNT> numbers{};
+        for (std::size_t f = 0; f < KEY_FIELD_COUNT; ++f) {
+            const std::optional<double> number = ParseNumber(fields[f + 1]);
+            if (!number)
+                Fail(line, "\"" + std::string(fields[f + 1]) + "\" is not a finite number");
+            numbers[f] = *number;
+        }
+        const std::optional<int> shape = ParseInt(fields[3]);
+        if (!shape || *shape < 0 || *shape >= SCENE_SHAPE_COUNT)
+            Fail(line, "a key's shape is a whole number 0 to 5");
+        // The scene keeps one key per time; a second would silently replace the first.
+        const std::size_t before = scene_.KeyCount(channel.envelope);
+        const host::KeyId key = scene_.AddKey(channel.id, numbers[1], numbers[0]);
+        if (scene_.KeyCount(channel.envelope) == before)
+            Fail(line, "a second key at time " + std::string(fields[2]));
+        scene_.SetKeyParameter(key, host::LWKEY_SHAPE, ShapeSlot(*shape));
+        for (int p = 0; p < FILE_PARAMETER_COUNT; ++p)
+            scene_.SetKeyParameter(key, host::LWKEY_TENSION + p,
+                                   NumberSlot(numbers[static_cast<std::size_t>(3 + p)]));
+    }
+
+    // Each part of the style from the first block that shows it.
+    void TakeStyle(std::string_view header, std::string_view open, std::string_view count,
+                   std::string_view firstKey, std::string_view behaviours, std::string_view close) {
+        SceneFile::Layout::Style &style = layout_.style;
+        if (!firstKey.empty() && !keyStyleTaken_) {
+            style.keyIndent = Indent(firstKey);
+            keyStyleTaken_ = true;
+        }
+        if (blockStyleTaken_) return;
+        style.channelIndent = Indent(header);
+        style.openLine = TrimEnd(open);
+        style.countIndent = Indent(count);
+        style.behavioursIndent = Indent(behaviours);
+        style.closeLine = TrimEnd(close);
+        blockStyleTaken_ = true;
+    }
+
+    SceneFile::Layout &layout_;
     const std::string &text_;
     const std::string &fileName_;
-    SceneFile::Layout &layout_;
+    Scene &scene_;
+    std::vector<SceneFile::Item> &items_;
+    int version_ = 0;
+    int firstFrame_ = FIRST_FRAME_DEFAULT;
+    int lastFrame_ = LAST_FRAME_DEFAULT;
+    double framesPerSecond_ = FRAMES_PER_SECOND_DEFAULT;
+    std::vector<bool> hasMotion_;                // per item
+    std::optional<SceneItemKind> awaitingName_;  // the last item, a light, camera or bone
+    bool blockStyleTaken_ = false;
+    bool keyStyleTaken_ = false;
 };
 
 }  // namespace
@@ -306,254 +563,7 @@ SceneFile SceneFile::Read(std::string text, Scene &scene, std::string fileName) 
     SceneFile file;
     file.fileName_ = std::move(fileName);
     file.text_ = std::move(text);
-    Layout &layout = *file.layout_;
-    const Reader reader(file.text_, file.fileName_, layout);
-
-    if (reader.LineCount() == 0 || Tokens(reader.Line(0)) != std::vector<std::string_view>{"LWSC"})
-        reader.Fail(0, "not a LightWave scene file: the first line is not LWSC");
-    const std::vector<std::string_view> versionTokens =
-        reader.LineCount() > 1 ? Tokens(reader.Line(1)) : std::vector<std::string_view>{};
-    const std::optional<int> version =
-        versionTokens.size() == 1 ? ParseInt(versionTokens[0]) : std::nullopt;
-    if (!version) reader.Fail(1, "the second line must be the format version");
-    if (*version < OLDEST_VERSION)
-        reader.Fail(1, "format version " + std::to_string(*version) +
-                           " keeps motion in an older layout, which is not read; "
-                           "save the scene from a newer Layout first");
-    if (*version > NEWEST_VERSION)
-        reader.Fail(1, "format version " + std::to_string(*version) +
-                           " is newer than this reader knows (3 to 5)");
-    file.version_ = *version;
-    const bool hasIds = file.version_ >= 4;
-
-    int firstFrame = FIRST_FRAME_DEFAULT;
-    int lastFrame = LAST_FRAME_DEFAULT;
-    double framesPerSecond = FRAMES_PER_SECOND_DEFAULT;
-    std::vector<bool> itemHasMotion;
-    std::optional<SceneItemKind> awaitingName;  // a light, camera or bone not named yet
-
-    const auto addItem = [&](std::size_t line, SceneItemKind kind, std::string name) {
-        file.items_.push_back(Item{nullptr, std::move(name), kind, static_cast<int>(line + 1)});
-        itemHasMotion.push_back(false);
-    };
-    // Items get their place in the scene when their name is known.
-    const auto placeItems = [&] {
-        for (Item &item : file.items_)
-            if (item.id == nullptr) item.id = scene.AddItem(item.name);
-    };
-
-    std::size_t index = 2;
-    while (index < reader.LineCount()) {
-        const std::string_view line = reader.Line(index);
-        const std::vector<std::string_view> tokens = Tokens(line);
-        const std::string_view keyword = tokens.empty() ? std::string_view() : tokens[0];
-
-        // A light, camera or bone takes the name given right after it.
-        if (awaitingName &&
-            (keyword == "LightName" || keyword == "CameraName" || keyword == "BoneName")) {
-            const SceneItemKind kind = keyword == "LightName"    ? SceneItemKind::Light
-                                       : keyword == "CameraName" ? SceneItemKind::Camera
-                                                                 : SceneItemKind::Bone;
-            if (kind != *awaitingName || tokens.size() < 2)
-                reader.Fail(index, std::string(keyword) + " needs a name and must follow its " +
-                                       KindName(kind));
-            file.items_.back().name = std::string(RestFrom(line, tokens[1]));
-            awaitingName.reset();
-            placeItems();
-            ++index;
-            continue;
-        }
-
-        if (keyword == "LoadObjectLayer" || keyword == "LoadObject" || keyword == "AddNullObject" ||
-            keyword == "AddLight" || keyword == "AddCamera" || keyword == "AddBone") {
-            if (awaitingName) placeItems();  // an unnamed item keeps its kind's name
-            awaitingName.reset();
-            std::size_t next = 1;
-            if (keyword == "LoadObjectLayer") {
-                if (tokens.size() < 2 || !ParseInt(tokens[1]))
-                    reader.Fail(index, "LoadObjectLayer needs a layer number");
-                next = 2;
-            }
-            if (hasIds && keyword != "LoadObject") {
-                if (tokens.size() <= next || !IsHex(tokens[next]))
-                    reader.Fail(index, std::string(keyword) +
-                                           " needs a hexadecimal item id in "
-                                           "format version " +
-                                           std::to_string(file.version_));
-                ++next;
-            }
-            const bool named = keyword == "LoadObjectLayer" || keyword == "LoadObject" ||
-                               keyword == "AddNullObject";
-            if (named) {
-                if (tokens.size() <= next)
-                    reader.Fail(index, std::string(keyword) + " needs a " +
-                                           (keyword == "AddNullObject" ? "name" : "path"));
-                const std::string_view rest = RestFrom(line, tokens[next]);
-                addItem(index, SceneItemKind::Object,
-                        keyword == "AddNullObject" ? std::string(rest) : ObjectName(rest));
-                placeItems();
-            } else {
-                const SceneItemKind kind = keyword == "AddLight"    ? SceneItemKind::Light
-                                           : keyword == "AddCamera" ? SceneItemKind::Camera
-                                                                    : SceneItemKind::Bone;
-                // Layout's own name for an item the file leaves unnamed.
-                addItem(index, kind,
-                        kind == SceneItemKind::Light    ? "Light"
-                        : kind == SceneItemKind::Camera ? "Camera"
-                                                        : "Bone");
-                awaitingName = kind;
-            }
-            ++index;
-            continue;
-        }
-
-        if (keyword == "FirstFrame") firstFrame = reader.IntAfter(index, tokens, "FirstFrame");
-        if (keyword == "LastFrame") lastFrame = reader.IntAfter(index, tokens, "LastFrame");
-        if (keyword == "FramesPerSecond") {
-            const std::optional<double> fps =
-                tokens.size() == 2 ? ParseNumber(tokens[1]) : std::nullopt;
-            if (!fps || *fps <= 0.0)
-                reader.Fail(index, "FramesPerSecond needs one positive number");
-            framesPerSecond = *fps;
-        }
-
-        const bool motion = keyword == "ObjectMotion" || keyword == "LightMotion" ||
-                            keyword == "CameraMotion" || keyword == "BoneMotion";
-        if (!motion) {
-            ++index;
-            continue;
-        }
-        if (awaitingName) placeItems();
-        awaitingName.reset();
-        const SceneItemKind kind = KindOfMotion(keyword);
-        if (file.items_.empty() || file.items_.back().kind != kind)
-            reader.Fail(index,
-                        std::string(keyword) + " must follow the " + KindName(kind) + " it moves");
-        if (itemHasMotion.back())
-            reader.Fail(index, "a second " + std::string(keyword) + " for the " + KindName(kind) +
-                                   " of line " + std::to_string(file.items_.back().line));
-        itemHasMotion.back() = true;
-        const Item &item = file.items_.back();
-
-        Layout::Motion block;
-        block.item = file.items_.size() - 1;
-        block.countLine = index + 1;
-        const std::vector<std::string_view> countTokens =
-            Tokens(reader.Expect(block.countLine, "NumChannels"));
-        if (countTokens.empty() || countTokens[0] != "NumChannels")
-            reader.Fail(block.countLine, "NumChannels must follow " + std::string(keyword));
-        const int channelCount = reader.IntAfter(block.countLine, countTokens, "NumChannels");
-        if (channelCount < 0 || channelCount > static_cast<int>(MOTION_CHANNEL_NAMES.size()))
-            reader.Fail(block.countLine, "NumChannels must be 0 to 9");
-
-        std::size_t at = block.countLine + 1;
-        std::array<bool, MOTION_CHANNEL_NAMES.size()> seen{};
-        for (int c = 0; c < channelCount; ++c) {
-            Layout::Channel channel;
-            channel.firstLine = at;
-            const std::string_view header = reader.Expect(at, "a Channel line");
-            const std::vector<std::string_view> headerTokens = Tokens(header);
-            if (headerTokens.empty() || headerTokens[0] != "Channel")
-                reader.Fail(at, "channel " + std::to_string(c + 1) + " of " +
-                                    std::to_string(channelCount) + " should start here");
-            channel.index = reader.IntAfter(at, headerTokens, "Channel");
-            if (channel.index < 0 || channel.index >= static_cast<int>(seen.size()))
-                reader.Fail(at, "motion channels are numbered 0 to 8");
-            if (seen[static_cast<std::size_t>(channel.index)])
-                reader.Fail(at, "channel " + std::to_string(channel.index) + " appears twice");
-            seen[static_cast<std::size_t>(channel.index)] = true;
-
-            const std::string_view open = reader.Expect(at + 1, "{ Envelope");
-            if (Tokens(open) != std::vector<std::string_view>{"{", "Envelope"})
-                reader.Fail(at + 1, "\"{ Envelope\" must follow the Channel line");
-            const std::string_view countLine = reader.Expect(at + 2, "the key count");
-            const std::vector<std::string_view> keyCountTokens = Tokens(countLine);
-            const std::optional<int> keyCount =
-                keyCountTokens.size() == 1 ? ParseInt(keyCountTokens[0]) : std::nullopt;
-            if (!keyCount || *keyCount < 0)
-                reader.Fail(at + 2, "an envelope starts with its key count");
-
-            const std::string name = MOTION_CHANNEL_NAMES[static_cast<std::size_t>(channel.index)];
-            channel.id = scene.AddChannel(
-                item.id, name, MotionChannelType(static_cast<std::size_t>(channel.index)));
-            channel.envelope = scene.Channels(item.id).back().envelope;
-
-            std::size_t keyLine = at + 3;
-            std::string_view firstKey;
-            for (int k = 0; k < *keyCount; ++k, ++keyLine) {
-                const std::string_view text = reader.Expect(keyLine, "a Key line");
-                const std::vector<std::string_view> fields = Tokens(text);
-                if (fields.empty() || fields[0] != "Key")
-                    reader.Fail(keyLine, "the envelope should hold " + std::to_string(*keyCount) +
-                                             " keys, and this is not a Key line");
-                if (fields.size() != KEY_FIELD_COUNT + 1)
-                    reader.Fail(keyLine,
-                                "a key needs nine numbers: value, time, shape and six "
-                                "parameters");
-                std::array<double, KEY_FIELD_COUNT> numbers{};
-                for (std::size_t f = 0; f < KEY_FIELD_COUNT; ++f) {
-                    const std::optional<double> number = ParseNumber(fields[f + 1]);
-                    if (!number)
-                        reader.Fail(keyLine, "\"" + std::string(fields[f + 1]) +
-                                                 "\" is not a finite number");
-                    numbers[f] = *number;
-                }
-                const std::optional<int> shape = ParseInt(fields[3]);
-                if (!shape || *shape < 0 || *shape >= SCENE_SHAPE_COUNT)
-                    reader.Fail(keyLine, "a key's shape is a whole number 0 to 5");
-                const std::size_t before = scene.KeyCount(channel.envelope);
-                const host::KeyId key = scene.AddKey(channel.id, numbers[1], numbers[0]);
-                if (scene.KeyCount(channel.envelope) == before)
-                    reader.Fail(keyLine, "a second key at time " + std::string(fields[2]));
-                scene.SetKeyParameter(key, host::LWKEY_SHAPE, ShapeSlot(*shape));
-                for (int p = 0; p < FILE_PARAMETER_COUNT; ++p)
-                    scene.SetKeyParameter(key, host::LWKEY_TENSION + p,
-                                          NumberSlot(numbers[static_cast<std::size_t>(3 + p)]));
-                if (k == 0) firstKey = text;
-            }
-
-            const std::string_view behaviours = reader.Expect(keyLine, "Behaviors");
-            const std::vector<std::string_view> behaviourTokens = Tokens(behaviours);
-            std::optional<int> pre, post;
-            if (behaviourTokens.size() == 3 && behaviourTokens[0] == "Behaviors") {
-                pre = ParseInt(behaviourTokens[1]);
-                post = ParseInt(behaviourTokens[2]);
-            }
-            const auto valid = [](std::optional<int> b) {
-                return b && *b >= 0 && *b < SCENE_BEHAVIOUR_COUNT;
-            };
-            if (!valid(pre) || !valid(post))
-                reader.Fail(keyLine, "the keys end with \"Behaviors <pre> <post>\", each 0 to 5");
-            scene.SetAttribute(channel.envelope, 0, *pre);
-            scene.SetAttribute(channel.envelope, 1, *post);
-            const std::string_view close = reader.Expect(keyLine + 1, "}");
-            if (Tokens(close) != std::vector<std::string_view>{"}"})
-                reader.Fail(keyLine + 1, "\"}\" must close the envelope");
-            channel.endLine = keyLine + 2;
-
-            if (!layout.styleTaken) {
-                Layout::Style &style = layout.style;
-                style.channelIndent = Indent(header);
-                style.openLine = TrimEnd(open);
-                style.countIndent = Indent(countLine);
-                if (!firstKey.empty()) style.keyIndent = Indent(firstKey);
-                style.behavioursIndent = Indent(behaviours);
-                style.closeLine = TrimEnd(close);
-                layout.styleTaken = true;
-            }
-            channel.keysAsRead = scene.Keys(channel.envelope);
-            channel.attributesAsRead = AttributesOf(scene, channel.envelope);
-            block.channels.push_back(std::move(channel));
-            at = block.channels.back().endLine;
-        }
-        block.endLine = at;
-        layout.motions.push_back(std::move(block));
-        index = at;
-    }
-    placeItems();
-
-    scene.SetFrames(firstFrame, lastFrame);
-    scene.SetFramesPerSecond(framesPerSecond);
+    file.version_ = Reader(*file.layout_, file.text_, file.fileName_, scene, file.items_).Read();
     return file;
 }
 
