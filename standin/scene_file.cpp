@@ -12,6 +12,7 @@
 #include <iterator>
 #include <optional>
 #include <sstream>
+#include <system_error>
 #include <utility>
 
 namespace standin {
@@ -190,8 +191,9 @@ struct SceneFile::Layout {
         std::vector<Channel> channels;  // in file order
     };
 
-    // How the file writes a channel block, taken from its first one, so that
-    // a block written anew looks like its neighbours.
+    // How the file writes a channel block, each part taken from the first
+    // block that shows it, so that a block written anew looks like its
+    // neighbours; where the file has no block, the usual layout.
     struct Style {
         std::string channelIndent;
         std::string openLine = "{ Envelope";
@@ -568,6 +570,9 @@ SceneFile SceneFile::Read(std::string text, Scene &scene, std::string fileName) 
 }
 
 SceneFile SceneFile::Load(const std::filesystem::path &path, Scene &scene) {
+    std::error_code ignored;
+    if (std::filesystem::is_directory(path, ignored))
+        throw SceneFileError("cannot open " + path.string() + ": it is a folder");
     std::ifstream stream(path, std::ios::binary);
     if (!stream) throw SceneFileError("cannot open " + path.string() + ": " + std::strerror(errno));
     std::ostringstream text;
