@@ -232,8 +232,7 @@ void RunCommand(std::ostream &out, LoadedScene &scene, const standin::LoadedModu
     const int result = host.Activate(module, server);
     out << "activate \"" << server << "\" -> " << result << '\n';
     PrintTranscript(host, shownBefore, "    ", out);
-    if (!PrintViolations(host, out))
-        throw ToolError("the module broke the host contract; nothing is written");
+    if (!PrintViolations(host, out)) throw ToolError("the module broke the host contract");
     if (!host.Errors().empty()) {
         const auto &[first, second] = host.Errors().front();
         std::string message = standin::Utf8FromCp932(first);
