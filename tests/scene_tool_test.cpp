@@ -142,29 +142,26 @@ TEST_F(SceneToolTest, RefusesBadInputsAndWritesNothing) {
                    Output()},
                   "--frames takes FIRST:LAST");
 
-    const fs::path broken = folder.Path() / "broken.lws";
-    const std::string twice = "LWSC\n5\nAddNullObject 1 Twin\nAddNullObject 2 Twin\n";
-    for (const auto &[text, reason] :
-         {std::pair{std::string("LWSC\n5\nAddNullObject Twin\n"),
-                    "broken.lws:3: AddNullObject needs"},
-          std::pair{twice, "2 items named \"Twin\" (lines 3, 4)"},
-          // The target has no motion block, so the channels a paste creates have no place.
-          std::pair{std::string("LWSC\n5\nAddNullObject 1 Mover\nObjectMotion\nNumChannels 1\n"
-                                "Channel 0\n{ Envelope\n  1\n  Key 1 0 0 0 0 0 0 0 0\n"
-                                "  Behaviors 1 1\n}\nAddNullObject 2 Still\n"),
-                    "item \"Still\" (line 12) has channels, and no motion block"}}) {
-        tamberlo_test::WriteBytes(broken, text);
-        const std::vector<std::string> arguments =
-            text == twice
-                ? std::vector<std::string>{broken.string(), "--from", "Twin", "--to", "Twin"}
-                : std::vector<std::string>{broken.string(), "--from", "Mover", "--to", "Still"};
-        std::vector<std::string> withOutput = arguments;
-        withOutput.insert(withOutput.end(), {"-o", Output()});
-        const Run run = Tool(withOutput);
-        EXPECT_EQ(run.status, 1);
-        EXPECT_NE(run.err.find(reason), std::string::npos) << run.err;
-        EXPECT_FALSE(fs::exists(Output()));
-    }
+    // Scenes of the test's own, kept apart from the folder the tool writes into.
+    const tamberlo_test::TemporaryFolder inputs;
+    const auto scene = [&](const char *name, const std::string &text) {
+        tamberlo_test::WriteBytes(inputs.Path() / name, text);
+        return (inputs.Path() / name).string();
+    };
+    ExpectRefused({inputs.Path().string(), "-o", Output()}, "it is a folder");
+    ExpectRefused({scene("broken.lws", "LWSC\n5\nAddNullObject Twin\n"), "-o", Output()},
+                  "broken.lws:3: AddNullObject needs");
+    ExpectRefused({scene("twins.lws", "LWSC\n5\nAddNullObject 1 Twin\nAddNullObject 2 Twin\n"),
+                   "--from", "Twin", "--to", "Twin", "-o", Output()},
+                  "2 items named \"Twin\" (lines 3, 4)");
+    // Still has no motion block, so the channel the paste creates has no place in the file.
+    ExpectRefused({scene("still.lws",
+                         "LWSC\n5\nAddNullObject 1 Mover\nObjectMotion\n"
+                         "NumChannels 1\nChannel 0\n{ Envelope\n  1\n"
+                         "  Key 1 0 0 0 0 0 0 0 0\n  Behaviors 1 1\n}\n"
+                         "AddNullObject 2 Still\n"),
+                   "--from", "Mover", "--to", "Still", "-o", Output()},
+                  "item \"Still\" (line 12) has channels, and no motion block");
 }
 
 TEST_F(SceneToolTest, HelpNamesEveryOption) {
