@@ -5,6 +5,9 @@
 #include <optional>
 
 #include "model/frames.h"
+#include "module/keys.h"
+#include "module/panel.h"
+#include "module/selection.h"
 #include "module/services.h"
 #include "module/texts.h"
 
@@ -54,30 +57,23 @@ void WalkTimes(const host::EnvelopeFuncs &envelopes, host::EnvelopeId envelope,
     }
 }
 
-// The record field that key parameter `tag` reads into.
-void *SlotOf(ClipKey &key, int tag) {
-    if (tag == host::LWKEY_VALUE) return &key.value;
-    if (tag == host::LWKEY_TIME) return &key.time;
-    return key.parameters[static_cast<std::size_t>(tag - host::LWKEY_SHAPE)].data();
+// The floor reads and writes a key's value and its raw parameter slots
+// itself, since its time comes from the walk and its attributes once per
+// envelope.
+void ReadValueAndSlots(const host::EnvelopeFuncs &envelopes, host::EnvelopeId envelope,
+                       host::KeyId key, ClipKey &into) {
+    envelopes.keyGet(envelope, key, host::LWKEY_VALUE, &into.value);
+    for (int tag = host::LWKEY_SHAPE; tag < host::KEY_PARAMETER_COUNT; ++tag)
+        envelopes.keyGet(envelope, key, tag,
+                         into.parameters[static_cast<std::size_t>(tag - host::LWKEY_SHAPE)].data());
 }
 
-void ReadTag(const host::EnvelopeFuncs &envelopes, host::EnvelopeId envelope, host::KeyId key,
-             int tag, ClipKey &into) {
-    envelopes.keyGet(envelope, key, tag, SlotOf(into, tag));
-}
-
-// Writes key parameter `tag` of `from`, its time being `placedTime`, from a
-// copy of the slot, as the module does.
-void WriteTag(const host::EnvelopeFuncs &envelopes, host::EnvelopeId envelope, host::KeyId key,
-              int tag, const ClipKey &from, double placedTime) {
-    host::KeySlot slot;
-    if (tag == host::LWKEY_VALUE)
-        std::memcpy(slot.data(), &from.value, sizeof from.value);
-    else if (tag == host::LWKEY_TIME)
-        std::memcpy(slot.data(), &placedTime, sizeof placedTime);
-    else
-        slot = from.parameters[static_cast<std::size_t>(tag - host::LWKEY_SHAPE)];
-    envelopes.keySet(envelope, key, tag, slot.data());
+void WriteSlots(const host::EnvelopeFuncs &envelopes, host::EnvelopeId envelope, host::KeyId key,
+                const ClipKey &from) {
+    for (int tag = host::LWKEY_SHAPE; tag < host::KEY_PARAMETER_COUNT; ++tag) {
+        host::KeySlot slot = from.parameters[static_cast<std::size_t>(tag - host::LWKEY_SHAPE)];
+        envelopes.keySet(envelope, key, tag, slot.data());
+    }
 }
 
 // The attribute calls take a key of the envelope where they declare a group.
@@ -107,121 +103,15 @@ double PlacedTime(const ClipKey &key, std::int64_t shiftFrames, double framesPer
 }
 
 // ---------------------------------------------------------------------------
-// The selection, as both commands read it: one record per selected item,
-// from the end of the selection, with its channels counted and then filled.
-
-struct TableChannel {
-    host::ChannelId id = nullptr;
-    const char *name = nullptr;
-};
-
-struct TableItem {
-    host::ItemId id = nullptr;
-    const char *name = nullptr;
-    host::ChannelGroupId group = nullptr;
-    std::vector<TableChannel> channels;
-};
-
-using Table = std::vector<TableItem>;
-
-std::size_t CountSelected(const Services &services) {
-    std::size_t count = 0;
-    while (services.interfaceInfo->selItems[count] != nullptr) ++count;
-    return count;
-}
-
-Table ReadSelection(const Services &services, std::size_t count) {
-    const host::ChannelInfo &channelInfo = *services.channelInfo;
-    Table table(count);
-    for (std::size_t position = 0; position < count; ++position) {
-        TableItem &item = table[position];
-        item.id = services.interfaceInfo->selItems[count - 1 - position];
-        item.name = services.itemInfo->name(item.id);
-        item.group = services.itemInfo->chanGroup(item.id);
-        std::size_t channels = 0;
-        for (host::ChannelId channel = channelInfo.nextChannel(item.group, nullptr);
-             channel != nullptr; channel = channelInfo.nextChannel(item.group, channel))
-            ++channels;
-        item.channels.resize(channels);
-        std::size_t filled = 0;
-        for (host::ChannelId channel = channelInfo.nextChannel(item.group, nullptr);
-             channel != nullptr && filled < channels;
-             channel = channelInfo.nextChannel(item.group, channel))
-            item.channels[filled++] = TableChannel{channel, channelInfo.channelName(channel)};
-        item.channels.resize(filled);
-    }
-    return table;
-}
-
-// ---------------------------------------------------------------------------
 // The panel both commands show, built with the module's titles, labels and
 // control descriptors.
 
 constexpr int LIST_WIDTH = 300;
 constexpr int LIST_VISIBLE_ROWS = 10;
 constexpr int FILE_BUTTON_WIDTH = 100;
-constexpr int PANEL_FLAGS = host::PANF_BLOCKING | host::PANF_CANCEL | host::PANF_FRAME;
 const char *groupChoices[] = {"Position", "Rotation", "Scale", texts::OTHERS, texts::ALL, nullptr};
 
-class Panel {
-  public:
-    Panel(const Services &services, host::GlobalFunc global)
-        : panels_(*services.panels), panel_(panels_.create(texts::PANEL_TITLE, &panels_)) {
-        panels_.globalFun = global;
-    }
-    ~Panel() { panels_.destroy(panel_); }
-    Panel(const Panel &) = delete;
-    Panel &operator=(const Panel &) = delete;
-
-    bool Show() { return panels_.open(panel_, PANEL_FLAGS) != 0; }
-
-    host::Control *AddNumber(const char *label) {
-        descriptor_.type = host::LWT_INTEGER;
-        return Add(host::NUM_CONTROL, label);
-    }
-    host::Control *AddList(const char *label, host::ListCountFunc count, host::ListNameFunc name) {
-        descriptor_.type = host::LWT_POPUP;
-        descriptor_.shape.width = LIST_WIDTH;
-        descriptor_.visibleRows = LIST_VISIBLE_ROWS;
-        descriptor_.countFn = count;
-        descriptor_.nameFn = name;
-        return Add(host::LIST_BOX_CONTROL, label);
-    }
-    host::Control *AddBoolean(const char *label) {
-        descriptor_.type = host::LWT_BOOLEAN;
-        return Add(host::BOOL_CONTROL, label);
-    }
-    host::Control *AddPopup(const char *label, const char **choices) {
-        descriptor_.type = host::LWT_CHOICE;
-        descriptor_.shape.choices = choices;
-        return Add(host::POPUP_CONTROL, label);
-    }
-    host::Control *AddFileButton(const char *label) {
-        descriptor_.type = host::LWT_STRING;
-        descriptor_.shape.width = FILE_BUTTON_WIDTH;
-        return Add(host::FILE_BUTTON_CONTROL, label);
-    }
-
-  private:
-    host::Control *Add(const char *typeName, const char *label) {
-        return panels_.addControl(panel_, typeName, &descriptor_, label);
-    }
-
-    host::PanelFuncs &panels_;
-    host::PanelId panel_;
-    host::ControlDescriptor descriptor_{};
-};
-
-void SetControl(host::Control *control, int tag, std::intptr_t value) {
-    host::ValueRecord record{host::LWT_INTEGER, value};
-    control->set(control, tag, &record);
-}
-
-std::int32_t GetValue(host::Control *control) {
-    host::ValueRecord record{host::LWT_INTEGER, 0};
-    control->get(control, host::CTL_VALUE, &record);
-    return static_cast<std::int32_t>(record.value);
-}
+using Table = tamberlo::ItemTable;
 
 // The copy panel's lists: the items by name, and no channels, since no item
 // is picked before the user acts.
@@ -229,7 +119,7 @@ int ItemRows(void *table) {
     return static_cast<int>(static_cast<const Table *>(table)->size());
 }
 const char *ItemRow(void *table, int row) {
-    return (*static_cast<const Table *>(table))[static_cast<std::size_t>(row)].name;
+    return (*static_cast<const Table *>(table))[static_cast<std::size_t>(row)].name.data();
 }
 int NoRows(void *) {
     return 0;
@@ -239,11 +129,6 @@ const char *NoRow(void *, int) {
 }
 // A user who only confirms raises no event.
 void NoEvent(host::Control *, void *) {}
-
-void AttachEvent(host::Control *control, Table &table) {
-    SetControl(control, host::CTL_USERDATA, reinterpret_cast<std::intptr_t>(&table));
-    SetControl(control, host::CTL_USEREVENT, reinterpret_cast<std::intptr_t>(&NoEvent));
-}
 
 }  // namespace
 
@@ -265,6 +150,30 @@ std::size_t CopiedMotion::KeyCount() const {
     return count;
 }
 
+namespace {
+
+// Calls `visit(channel, copied)` for the channels of each item (the selection
+// read from its end), paired by position with the copied channels of the
+// item in the same place, as far as both go.
+template <typename Items, typename Visit>
+void ForEachFloorChannel(const Services &services, std::span<const host::ItemId> items,
+                         Items &copiedItems, Visit &&visit) {
+    const host::ChannelInfo &channelInfo = *services.channelInfo;
+    const std::size_t itemCount = std::min(items.size(), copiedItems.size());
+    for (std::size_t i = 0; i < itemCount; ++i) {
+        auto &copiedChannels = copiedItems[i];
+        const host::ChannelGroupId group =
+            services.itemInfo->chanGroup(items[items.size() - 1 - i]);
+        std::size_t slot = 0;
+        for (host::ChannelId channel = channelInfo.nextChannel(group, nullptr);
+             channel != nullptr && slot < copiedChannels.size();
+             channel = channelInfo.nextChannel(group, channel))
+            visit(channel, copiedChannels[slot++]);
+    }
+}
+
+}  // namespace
+
 void CopyFloor(host::GlobalFunc global, std::span<const host::ItemId> items, Window frames,
                CopiedMotion &into) {
     const Services services = LookUpFloorServices(global);
@@ -273,21 +182,13 @@ void CopyFloor(host::GlobalFunc global, std::span<const host::ItemId> items, Win
     const double framesPerSecond = services.sceneInfo->framesPerSecond;
     const FrameRange range{frames.first, frames.last};
     into.frames = frames;
-    const std::size_t itemCount = std::min(items.size(), into.items.size());
-    for (std::size_t i = 0; i < itemCount; ++i) {
-        std::vector<CopiedChannel> &copiedChannels = into.items[i];
-        const host::ChannelGroupId group =
-            services.itemInfo->chanGroup(items[items.size() - 1 - i]);
-        std::size_t slot = 0;
-        for (host::ChannelId channel = channelInfo.nextChannel(group, nullptr);
-             channel != nullptr && slot < copiedChannels.size();
-             channel = channelInfo.nextChannel(group, channel)) {
-            CopiedChannel &copied = copiedChannels[slot++];
+    ForEachFloorChannel(
+        services, items, into.items, [&](host::ChannelId channel, CopiedChannel &copied) {
             tamberlo::CopyName(copied.name, channelInfo.channelName(channel));
             copied.type = channelInfo.channelType(channel);
             copied.count = 0;
             const host::EnvelopeId envelope = channelInfo.channelEnvelope(channel);
-            if (envelope == nullptr) continue;
+            if (envelope == nullptr) return;
             const ClipKey *first = nullptr;
             WalkTimes(envelopes, envelope, framesPerSecond,
                       [&](host::KeyId key, double time, auto frame) {
@@ -297,9 +198,7 @@ void CopyFloor(host::GlobalFunc global, std::span<const host::ItemId> items, Win
                           ClipKey &read = copied.keys[copied.count++];
                           read.time = time;
                           read.frame = *frame;
-                          ReadTag(envelopes, envelope, key, host::LWKEY_VALUE, read);
-                          for (int tag = host::LWKEY_SHAPE; tag < host::KEY_PARAMETER_COUNT; ++tag)
-                              ReadTag(envelopes, envelope, key, tag, read);
+                          ReadValueAndSlots(envelopes, envelope, key, read);
                           if (first == nullptr) {
                               ReadAttributes(envelopes, envelope, key, read);
                               first = &read;
@@ -308,8 +207,7 @@ void CopyFloor(host::GlobalFunc global, std::span<const host::ItemId> items, Win
                           }
                           return true;
                       });
-        }
-    }
+        });
 }
 
 void CopyPrescribed(host::GlobalFunc global, CopiedMotion &into) {
@@ -317,27 +215,29 @@ void CopyPrescribed(host::GlobalFunc global, CopiedMotion &into) {
     const host::ChannelInfo &channelInfo = *services.channelInfo;
     const host::EnvelopeFuncs &envelopes = *services.envelopes;
 
-    Panel panel(services, global);
+    const tamberlo::ScopedPanel panel(services, texts::PANEL_TITLE);
     host::Control *startFrame = panel.AddNumber(texts::START_FRAME);
     host::Control *endFrame = panel.AddNumber(texts::END_FRAME);
-    host::Control *itemList = panel.AddList(texts::ITEM, ItemRows, ItemRow);
-    host::Control *channelList = panel.AddList(texts::CHANNEL, NoRows, NoRow);
+    host::Control *itemList =
+        panel.AddList(texts::ITEM, LIST_WIDTH, LIST_VISIBLE_ROWS, ItemRows, ItemRow);
+    host::Control *channelList =
+        panel.AddList(texts::CHANNEL, LIST_WIDTH, LIST_VISIBLE_ROWS, NoRows, NoRow);
     host::Control *enabledSwitch = panel.AddBoolean(texts::ENABLED);
     host::Control *groupPopup = panel.AddPopup(texts::SWITCH_ALL, groupChoices);
-    panel.AddFileButton(texts::SAVE_SET);
-    panel.AddFileButton(texts::LOAD_SET);
+    panel.AddFileButton(texts::SAVE_SET, FILE_BUTTON_WIDTH);
+    panel.AddFileButton(texts::LOAD_SET, FILE_BUTTON_WIDTH);
 
-    Table table = ReadSelection(services, CountSelected(services));
+    Table table = tamberlo::BuildItemTable(services, tamberlo::CountSelectedItems(services));
     for (host::Control *control : {itemList, channelList, enabledSwitch, groupPopup})
-        AttachEvent(control, table);
+        tamberlo::AttachEvent(control, &table, NoEvent);
     enabledSwitch->draw(enabledSwitch, host::DR_GHOST);
-    SetControl(itemList, host::CTL_VALUE, 0);
-    SetControl(startFrame, host::CTL_VALUE, services.sceneInfo->frameStart);
-    SetControl(endFrame, host::CTL_VALUE, services.sceneInfo->frameEnd);
+    tamberlo::SetValue(itemList, 0);
+    tamberlo::SetValue(startFrame, services.sceneInfo->frameStart);
+    tamberlo::SetValue(endFrame, services.sceneInfo->frameEnd);
     const double framesPerSecond = services.sceneInfo->framesPerSecond;
     if (!panel.Show()) return;
-    const std::int32_t firstFrame = GetValue(startFrame);
-    const std::int32_t lastFrame = GetValue(endFrame);
+    const std::int32_t firstFrame = tamberlo::GetValue(startFrame);
+    const std::int32_t lastFrame = tamberlo::GetValue(endFrame);
     const FrameRange range{firstFrame, lastFrame};
     into.frames = Window{firstFrame, lastFrame};
 
@@ -350,20 +250,21 @@ void CopyPrescribed(host::GlobalFunc global, CopiedMotion &into) {
     const std::size_t itemCount = std::min(table.size(), into.items.size());
     for (std::size_t i = 0; i < itemCount; ++i) {
         std::vector<CopiedChannel> &copiedChannels = into.items[i];
-        const std::size_t channelCount = std::min(table[i].channels.size(), copiedChannels.size());
+        const auto channels = table[i].Channels();
+        const std::size_t channelCount = std::min(channels.size(), copiedChannels.size());
         for (std::size_t c = 0; c < channelCount; ++c) {
-            const TableChannel &channel = table[i].channels[c];
+            const tamberlo::ChannelRecord &channel = channels[c];
             CopiedChannel &copied = copiedChannels[c];
-            tamberlo::CopyName(copied.name, channel.name);
-            copied.type = channelInfo.channelType(channel.id);
+            tamberlo::CopyName(copied.name, channel.name.data());
+            copied.type = channelInfo.channelType(channel.channelId);
             Source &source = sources.emplace_back();
-            source.envelope = channelInfo.channelEnvelope(channel.id);
+            source.envelope = channelInfo.channelEnvelope(channel.channelId);
             if (source.envelope == nullptr) continue;
-            WalkTimes(envelopes, source.envelope, framesPerSecond,
-                      [&](host::KeyId, double, auto frame) {
-                          if (range.Contains(frame)) ++source.inRange;
-                          return true;
-                      });
+            tamberlo::WalkKeys(envelopes, source.envelope, framesPerSecond,
+                               [&](host::KeyId, auto frame) {
+                                   if (range.Contains(frame)) ++source.inRange;
+                                   return true;
+                               });
         }
     }
 
@@ -371,23 +272,22 @@ void CopyPrescribed(host::GlobalFunc global, CopiedMotion &into) {
     std::size_t next = 0;
     for (std::size_t i = 0; i < itemCount; ++i) {
         std::vector<CopiedChannel> &copiedChannels = into.items[i];
-        const std::size_t channelCount = std::min(table[i].channels.size(), copiedChannels.size());
+        const std::size_t channelCount =
+            std::min(table[i].Channels().size(), copiedChannels.size());
         for (std::size_t c = 0; c < channelCount; ++c) {
             CopiedChannel &copied = copiedChannels[c];
             const Source &source = sources[next++];
             const std::size_t capacity = std::min(source.inRange, copied.keys.size());
             copied.count = 0;
             if (capacity == 0) continue;
-            WalkTimes(envelopes, source.envelope, framesPerSecond,
-                      [&](host::KeyId key, double, auto frame) {
-                          if (!range.Contains(frame)) return true;
-                          ClipKey &read = copied.keys[copied.count++];
-                          read.frame = *frame;
-                          for (int tag = host::LWKEY_VALUE; tag < host::KEY_PARAMETER_COUNT; ++tag)
-                              ReadTag(envelopes, source.envelope, key, tag, read);
-                          ReadAttributes(envelopes, source.envelope, key, read);
-                          return copied.count < capacity;
-                      });
+            tamberlo::WalkKeys(envelopes, source.envelope, framesPerSecond,
+                               [&](host::KeyId key, auto frame) {
+                                   if (!range.Contains(frame)) return true;
+                                   ClipKey &read = copied.keys[copied.count++];
+                                   read.frame = *frame;
+                                   tamberlo::ReadKey(envelopes, source.envelope, key, read);
+                                   return copied.count < capacity;
+                               });
         }
     }
 }
@@ -432,67 +332,56 @@ void PasteFloor(host::GlobalFunc global, std::span<const host::ItemId> items,
     const double framesPerSecond = services.sceneInfo->framesPerSecond;
     const PasteWindow window = PasteWindowOf(motion, startFrame);
     static std::vector<host::KeyId> doomed;
-    const std::size_t itemCount = std::min(items.size(), motion.items.size());
-    for (std::size_t i = 0; i < itemCount; ++i) {
-        const std::vector<CopiedChannel> &copiedChannels = motion.items[i];
-        const host::ChannelGroupId group =
-            services.itemInfo->chanGroup(items[items.size() - 1 - i]);
-        // The target's channels match the copied ones name for name.
-        std::size_t slot = 0;
-        for (host::ChannelId channel = channelInfo.nextChannel(group, nullptr);
-             channel != nullptr && slot < copiedChannels.size();
-             channel = channelInfo.nextChannel(group, channel)) {
-            const CopiedChannel &copied = copiedChannels[slot++];
-            if (std::strcmp(channelInfo.channelName(channel), copied.name.data()) != 0) continue;
+    // The target's channels match the copied ones name for name.
+    ForEachFloorChannel(
+        services, items, motion.items, [&](host::ChannelId channel, const CopiedChannel &copied) {
+            if (std::strcmp(channelInfo.channelName(channel), copied.name.data()) != 0) return;
             const host::EnvelopeId envelope = channelInfo.channelEnvelope(channel);
-            if (envelope == nullptr) continue;
+            if (envelope == nullptr) return;
             ClearWindow(envelopes, envelope, window.frames, framesPerSecond, false, doomed);
             bool attributesWritten = false;
             for (const ClipKey &key : std::span(copied.keys).first(copied.count)) {
                 const host::KeyId created = envelopes.createKey(
                     envelope, PlacedTime(key, window.shiftFrames, framesPerSecond), key.value);
                 if (created == nullptr) continue;
-                for (int tag = host::LWKEY_SHAPE; tag < host::KEY_PARAMETER_COUNT; ++tag)
-                    WriteTag(envelopes, envelope, created, tag, key, 0.0);
+                WriteSlots(envelopes, envelope, created, key);
                 if (!attributesWritten) WriteAttributes(envelopes, envelope, created, key);
                 attributesWritten = true;
             }
-        }
-    }
+        });
 }
 
 void PastePrescribed(host::GlobalFunc global, const CopiedMotion &motion) {
     const Services services = tamberlo::LookUpServices(global);
     const host::EnvelopeFuncs &envelopes = *services.envelopes;
-    const std::size_t selected = CountSelected(services);
+    const std::int32_t selected = tamberlo::CountSelectedItems(services);
 
-    Panel panel(services, global);
-    const Table table = ReadSelection(services, selected);
+    const tamberlo::ScopedPanel panel(services, texts::PANEL_TITLE);
+    const Table table = tamberlo::BuildItemTable(services, selected);
     host::Control *startControl = panel.AddNumber(texts::PASTE_START_FRAME);
-    SetControl(startControl, host::CTL_VALUE, motion.frames.first);
+    tamberlo::SetValue(startControl, motion.frames.first);
     if (!panel.Show()) return;
-    const PasteWindow window = PasteWindowOf(motion, GetValue(startControl));
+    const PasteWindow window = PasteWindowOf(motion, tamberlo::GetValue(startControl));
     const double framesPerSecond = services.sceneInfo->framesPerSecond;
 
     static std::vector<host::KeyId> doomed;
     const std::size_t itemCount = std::min(table.size(), motion.items.size());
     for (std::size_t i = 0; i < itemCount; ++i) {
         const std::vector<CopiedChannel> &copiedChannels = motion.items[i];
-        const std::size_t channelCount = std::min(table[i].channels.size(), copiedChannels.size());
+        const auto channels = table[i].Channels();
+        const std::size_t channelCount = std::min(channels.size(), copiedChannels.size());
         for (std::size_t c = 0; c < channelCount; ++c) {
             // The target's channels match the copied ones name for name.
             const CopiedChannel &copied = copiedChannels[c];
             const host::EnvelopeId envelope =
-                services.channelInfo->channelEnvelope(table[i].channels[c].id);
+                services.channelInfo->channelEnvelope(channels[c].channelId);
             if (envelope == nullptr) continue;
             ClearWindow(envelopes, envelope, window.frames, framesPerSecond, true, doomed);
             for (const ClipKey &key : std::span(copied.keys).first(copied.count)) {
                 const double placedTime = PlacedTime(key, window.shiftFrames, framesPerSecond);
                 const host::KeyId created = envelopes.createKey(envelope, placedTime, key.value);
-                if (created == nullptr) continue;
-                for (int tag = host::LWKEY_VALUE; tag < host::KEY_PARAMETER_COUNT; ++tag)
-                    WriteTag(envelopes, envelope, created, tag, key, placedTime);
-                WriteAttributes(envelopes, envelope, created, key);
+                if (created != nullptr)
+                    tamberlo::WriteKey(envelopes, envelope, created, key, placedTime);
             }
         }
     }
