@@ -2,12 +2,9 @@
 #include "apps/paste_plot.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <regex>
 #include <stdexcept>
 #include <string>
@@ -15,6 +12,7 @@
 
 #include "standin/scene_file.h"
 #include "standin/standin.h"
+#include "tests/scene_files.h"
 
 namespace {
 
@@ -57,41 +55,9 @@ TEST(PasteSnapshotTest, ReturnsTheChangedAndCreatedChannelsOnly) {
     EXPECT_EQ(changed[2].after, (std::vector<PlotKey>{{6.25, 5.0, false}}));
 }
 
-class PastePlotTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        folder = fs::path(::testing::TempDir()) /
-                 ("paste_plot_" + std::to_string(getpid()) + "_" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder);
-        fs::create_directories(folder);
-    }
-    void TearDown() override { fs::remove_all(folder); }
-
-    void Write(const fs::path &svg) { apps::WritePastePlot(svg, channels, 12, 17, "Übersicht"); }
-
-    std::vector<fs::path> Entries() const {
-        return {fs::directory_iterator(folder), fs::directory_iterator()};
-    }
-
-    fs::path folder;
-    const std::vector<apps::PlottedChannel> channels = {
-        {"Knöchel#2",
-         "Position.X",
-         {{0, 1, false}, {20, 2, false}},
-         {{0, 1, false}, {12, 4, true}}},
-        {"Cube", "Scale.Y", {}, {{12, 1, false}}},
-    };
-};
-
-std::string Read(const fs::path &file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // The text of an SVG as a reader sees it: PLplot writes every character as a
 // numeric reference.
-std::string ShownText(std::string svg) {
+std::string ShownText(const std::string &svg) {
     std::string shown;
     const std::regex reference("&#x([0-9A-Fa-f]+);");
     for (std::sregex_iterator it(svg.begin(), svg.end(), reference), end; it != end; ++it) {
@@ -110,43 +76,43 @@ std::string ShownText(std::string svg) {
     return shown;
 }
 
-TEST_F(PastePlotTest, WritesAnSvgNamingTheTitleEachItemAndChannel) {
-    Write(folder / "paste.svg");
-    const std::string svg = Read(folder / "paste.svg");
+// The picture replaces its file only once it is whole, naming the title and
+// every item and channel, and a failure leaves the folder as it was.
+TEST(PastePlotTest, WritesAWholeSvgOverTheTargetOrNothing) {
+    const tamberlo_test::TemporaryFolder folder;
+    const std::vector<apps::PlottedChannel> channels = {
+        {"Knöchel#2",
+         "Position.X",
+         {{0, 1, false}, {20, 2, false}},
+         {{0, 1, false}, {12, 4, true}}},
+        {"Cube", "Scale.Y", {}, {{12, 1, false}}},
+    };
+    const auto write = [&](const fs::path &svg) {
+        apps::WritePastePlot(svg, channels, 12, 17, "Übersicht");
+    };
+    const fs::path target = folder.Path() / "paste.svg";
+    tamberlo_test::WriteBytes(target, "old");
+    write(target);
+    const std::string svg = tamberlo_test::ReadBytes(target);
     EXPECT_EQ(svg.rfind("<?xml", 0), 0u);
-    EXPECT_NE(svg.find("<svg"), std::string::npos);
     EXPECT_NE(svg.rfind("</svg>"), std::string::npos);
     const std::string shown = ShownText(svg);
     for (const char *text : {"Übersicht", "Knöchel#2", "Position.X", "Cube", "Scale.Y"})
         EXPECT_NE(shown.find(text), std::string::npos) << text;
-    EXPECT_EQ(Entries(), std::vector<fs::path>{folder / "paste.svg"});
-}
 
-TEST_F(PastePlotTest, AMissingFolderThrowsAndLeavesNothing) {
-    const fs::path missing = folder / "missing";
+    const fs::path missing = folder.Path() / "missing";
     try {
-        Write(missing / "paste.svg");
-        FAIL() << "no error for a missing folder";
+        write(missing / "paste.svg");
+        ADD_FAILURE() << "no error for a missing folder";
     } catch (const std::runtime_error &error) {
         EXPECT_NE(std::string(error.what()).find(missing.string()), std::string::npos)
             << error.what();
     }
-    EXPECT_TRUE(Entries().empty());
-}
-
-TEST_F(PastePlotTest, ReplacesTheTargetOnlyWhenTheWholePlotIsWritten) {
-    std::ofstream(folder / "paste.svg") << "old";
-    Write(folder / "paste.svg");
-    EXPECT_EQ(Read(folder / "paste.svg").rfind("<?xml", 0), 0u);
-
-    // A folder in the target's place fails the last step, after the drawing.
-    fs::create_directory(folder / "taken.svg");
-    std::ofstream(folder / "taken.svg" / "inside") << "kept";
-    EXPECT_THROW(Write(folder / "taken.svg"), std::runtime_error);
-    EXPECT_EQ(Read(folder / "taken.svg" / "inside"), "kept");
-    std::vector<fs::path> entries = Entries();
+    fs::create_directory(folder.Path() / "taken.svg");
+    EXPECT_THROW(write(folder.Path() / "taken.svg"), std::runtime_error);
+    std::vector<fs::path> entries{fs::directory_iterator(folder.Path()), fs::directory_iterator()};
     std::sort(entries.begin(), entries.end());
-    EXPECT_EQ(entries, (std::vector<fs::path>{folder / "paste.svg", folder / "taken.svg"}));
+    EXPECT_EQ(entries, (std::vector<fs::path>{target, folder.Path() / "taken.svg"}));
 }
 
 }  // namespace
