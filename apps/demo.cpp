@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "apps/labels.h"
 #include "apps/print.h"
 #include "standin/standin.h"
 #if TAMBERLO_HAS_PASTE_PLOT
@@ -28,6 +29,7 @@ constexpr int COPY_FIRST_FRAME = 10;
 constexpr int COPY_LAST_FRAME = 20;
 constexpr int PASTE_START_FRAME = 30;
 
+namespace labels = apps::labels;
 using standin::PanelOutcome;
 using standin::PanelSession;
 
@@ -105,38 +107,38 @@ int main(int argc, char **argv) {
         Heading("Copy: A then B selected, frames 10 to 20, A's Rotation.H and B's Scale off");
         scene.Select({a, b});
         host.User().Then([](PanelSession &panel) {
-            panel.Type("開始フレーム", COPY_FIRST_FRAME);
-            panel.Type("終了フレーム", COPY_LAST_FRAME);
-            panel.Pick("アイテム", 1);  // A: the list shows the selection reversed
-            panel.Pick("チャンネル", 2);
-            panel.SetBool("有効", false);
-            panel.Rows("チャンネル");
-            panel.Pick("アイテム", 0);  // B
-            panel.Choose("一括切り替え", 2);
-            panel.Rows("チャンネル");
+            panel.Type(labels::START_FRAME, COPY_FIRST_FRAME);
+            panel.Type(labels::END_FRAME, COPY_LAST_FRAME);
+            panel.Pick(labels::ITEM, 1);  // A: the list shows the selection reversed
+            panel.Pick(labels::CHANNEL, 2);
+            panel.SetBool(labels::ENABLED, false);
+            panel.Rows(labels::CHANNEL);
+            panel.Pick(labels::ITEM, 0);  // B
+            panel.Choose(labels::SWITCH_ALL, 2);
+            panel.Rows(labels::CHANNEL);
             return PanelOutcome::Confirm;
         });
         std::size_t shown = 0;
-        Activate(host, module, "Ruxo_Tamberlo copy");
+        Activate(host, module, apps::COPY_SERVER);
         shown = apps::PrintTranscript(host, shown);
 
         Heading("Paste with only C selected: refused");
         scene.Select({c});
-        Activate(host, module, "Ruxo_Tamberlo paste");
+        Activate(host, module, apps::PASTE_SERVER);
         shown = apps::PrintTranscript(host, shown);
 
         Heading("Paste: C then D selected, start frame 30");
         scene.Select({c, d});
         host.User().Then([&host](PanelSession &panel) {
             host.Say("the start frame offered: " +
-                     std::to_string(panel.Control("貼り付け開始フレーム").value));
-            panel.Type("貼り付け開始フレーム", PASTE_START_FRAME);
+                     std::to_string(panel.Control(labels::PASTE_START_FRAME).value));
+            panel.Type(labels::PASTE_START_FRAME, PASTE_START_FRAME);
             return PanelOutcome::Confirm;
         });
 #if TAMBERLO_HAS_PASTE_PLOT
         const apps::PasteSnapshot beforePaste(scene, {c, d});
 #endif
-        Activate(host, module, "Ruxo_Tamberlo paste");
+        Activate(host, module, apps::PASTE_SERVER);
         shown = apps::PrintTranscript(host, shown);
 
         PrintKeys(scene, {c, d}, "C and D after the paste");

@@ -12,6 +12,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "apps/labels.h"
 #include "apps/paste_plot.h"
 #include "apps/print.h"
 #include "apps/replace_file.h"
@@ -22,18 +23,6 @@
 namespace apps {
 
 namespace {
-
-constexpr const char *COPY_SERVER = "Ruxo_Tamberlo copy";
-constexpr const char *PASTE_SERVER = "Ruxo_Tamberlo paste";
-
-// The module's panel labels and its group popup's own entries, as a user reads them.
-constexpr const char *START_FRAME = "開始フレーム";
-constexpr const char *END_FRAME = "終了フレーム";
-constexpr const char *ITEM_LIST = "アイテム";
-constexpr const char *CHANNEL_LIST = "チャンネル";
-constexpr const char *ENABLED = "有効";
-constexpr const char *SWITCH_ALL = "一括切り替え";
-constexpr const char *PASTE_START_FRAME = "貼り付け開始フレーム";
 
 // A failure the tool reports as it stands and ends on.
 class ToolError : public std::runtime_error {
@@ -139,7 +128,7 @@ int RowOf(standin::PanelSession &panel, const char *list, std::string_view text,
 // The group popup entry a user names: its own text, or "others" and "all"
 // for the two entries that are not channel names.
 int GroupChoice(standin::PanelSession &panel, const std::string &group) {
-    const std::vector<std::string> choices = panel.Control(SWITCH_ALL).choices;
+    const std::vector<std::string> choices = panel.Control(labels::SWITCH_ALL).choices;
     const std::string wanted = group == "others" ? "その他" : group == "all" ? "すべて" : group;
     const auto found = std::find(choices.begin(), choices.end(), wanted);
     if (found == choices.end())
@@ -173,24 +162,24 @@ standin::ScriptedUser::Script CopyScript(const Request &request, const LoadedSce
         try {
             if (!request.frames.empty()) {
                 const auto [first, last] = ParseFrames(request.frames);
-                panel.Type(START_FRAME, first);
-                panel.Type(END_FRAME, last);
+                panel.Type(labels::START_FRAME, first);
+                panel.Type(labels::END_FRAME, last);
             }
             for (const PanelAct &act : request.acts) {
                 const host::ItemId item = FindItem(source, act.item);
                 const std::string shown =
                     standin::Utf8FromCp932(source.host->Scene().ItemName(item));
-                panel.Pick(ITEM_LIST, RowOf(panel, ITEM_LIST, shown));
+                panel.Pick(labels::ITEM, RowOf(panel, labels::ITEM, shown));
                 if (act.kind == PanelAct::Kind::Toggle) {
-                    panel.Choose(SWITCH_ALL, GroupChoice(panel, act.what));
+                    panel.Choose(labels::SWITCH_ALL, GroupChoice(panel, act.what));
                     continue;
                 }
                 // Rows read "* name" or "  name": the mark, a blank, the name.
-                panel.Pick(CHANNEL_LIST, RowOf(panel, CHANNEL_LIST, act.what, 2));
-                panel.SetBool(ENABLED, act.kind == PanelAct::Kind::SwitchOn);
+                panel.Pick(labels::CHANNEL, RowOf(panel, labels::CHANNEL, act.what, 2));
+                panel.SetBool(labels::ENABLED, act.kind == PanelAct::Kind::SwitchOn);
             }
-            answers.copyFirst = static_cast<int>(panel.Control(START_FRAME).value);
-            answers.copyLast = static_cast<int>(panel.Control(END_FRAME).value);
+            answers.copyFirst = static_cast<int>(panel.Control(labels::START_FRAME).value);
+            answers.copyLast = static_cast<int>(panel.Control(labels::END_FRAME).value);
             return standin::PanelOutcome::Confirm;
         } catch (const std::exception &error) {
             answers.failure = error.what();
@@ -201,8 +190,8 @@ standin::ScriptedUser::Script CopyScript(const Request &request, const LoadedSce
 
 standin::ScriptedUser::Script PasteScript(const Request &request, Answers &answers) {
     return [&request, &answers](standin::PanelSession &panel) {
-        if (request.at) panel.Type(PASTE_START_FRAME, *request.at);
-        answers.pasteStart = static_cast<int>(panel.Control(PASTE_START_FRAME).value);
+        if (request.at) panel.Type(labels::PASTE_START_FRAME, *request.at);
+        answers.pasteStart = static_cast<int>(panel.Control(labels::PASTE_START_FRAME).value);
         return standin::PanelOutcome::Confirm;
     };
 }
