@@ -100,8 +100,7 @@ class Checks:
         return self.pe.get_string_at_rva(rva, max_length=256).decode("latin-1")
 
     def exports(self):
-        directory = getattr(self.pe, "DIRECTORY_ENTRY_EXPORT", None)
-        return directory
+        return getattr(self.pe, "DIRECTORY_ENTRY_EXPORT", None)
 
     # -- the checks ----------------------------------------------------------
 
@@ -124,9 +123,9 @@ class Checks:
         self.expect(exports.struct.NumberOfFunctions == 1,
                     "export address table holds %d entries, not 1" % exports.struct.NumberOfFunctions)
         for symbol in exports.symbols:
-            section = self.section_at(symbol.address)
             # Exported as data: the address lies in a section that is not code.
-            self.expect(section is not None and not self.is_code(pe.OPTIONAL_HEADER.ImageBase + symbol.address),
+            self.expect(self.section_at(symbol.address) is not None
+                        and not self.is_code(pe.OPTIONAL_HEADER.ImageBase + symbol.address),
                         "%s is not exported as data" % symbol.name)
 
         imports = [entry.dll.decode() for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])]
