@@ -129,7 +129,9 @@ int RowOf(standin::PanelSession &panel, const char *list, std::string_view text,
 // for the two entries that are not channel names.
 int GroupChoice(standin::PanelSession &panel, const std::string &group) {
     const std::vector<std::string> choices = panel.Control(labels::SWITCH_ALL).choices;
-    const std::string wanted = group == "others" ? "その他" : group == "all" ? "すべて" : group;
+    const std::string wanted = group == "others" ? labels::OTHERS
+                               : group == "all"  ? labels::ALL
+                                                 : group;
     const auto found = std::find(choices.begin(), choices.end(), wanted);
     if (found == choices.end())
         throw ToolError("the group toggle has no entry \"" + group +

@@ -1,28 +1,9 @@
-// The module's texts as a user reads them (UTF-8): the labels of its panels'
-// controls, the group popup's own entries, and its messages. Suites find
-// controls and check messages by these.
+// The module's texts as a user reads them, for the suites: the programs' own
+// list (apps/labels.h).
 #pragma once
 
-namespace tamberlo_test::labels {
+#include "apps/labels.h"
 
-// The copy panel.
-inline constexpr const char *START_FRAME = "開始フレーム";
-inline constexpr const char *END_FRAME = "終了フレーム";
-inline constexpr const char *ITEM = "アイテム";
-inline constexpr const char *CHANNEL = "チャンネル";
-inline constexpr const char *ENABLED = "有効";
-inline constexpr const char *SWITCH_ALL = "一括切り替え";
-inline constexpr const char *SAVE_SET = "セット保存";
-inline constexpr const char *LOAD_SET = "セット読込";
-inline constexpr const char *OTHERS = "その他";
-inline constexpr const char *ALL = "すべて";
-
-// The paste panel.
-inline constexpr const char *PASTE_START_FRAME = "貼り付け開始フレーム";
-
-// Messages.
-inline constexpr const char *NO_ITEM_SELECTED = "アイテムが選ばれていません。";
-inline constexpr const char *NOTHING_COPIED = "モーションがコピーされていません";
-inline constexpr const char *COUNT_MISMATCH = "コピー元と選択アイテムの数が一致しません。";
-
-}  // namespace tamberlo_test::labels
+namespace tamberlo_test {
+namespace labels = apps::labels;
+}  // namespace tamberlo_test
