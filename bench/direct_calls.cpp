@@ -44,19 +44,6 @@ Services LookUpFloorServices(host::GlobalFunc global) {
 // ---------------------------------------------------------------------------
 // Keys.
 
-// Walks the envelope from its first key, reading each key's time, until
-// `visit(key, time, frame)` returns false.
-template <typename Visit>
-void WalkTimes(const host::EnvelopeFuncs &envelopes, host::EnvelopeId envelope,
-               double framesPerSecond, Visit &&visit) {
-    for (host::KeyId key = envelopes.nextKey(envelope, nullptr); key != nullptr;
-         key = envelopes.nextKey(envelope, key)) {
-        double time = 0.0;
-        envelopes.keyGet(envelope, key, host::LWKEY_TIME, &time);
-        if (!visit(key, time, tamberlo::FrameOf(time, framesPerSecond))) break;
-    }
-}
-
 // The floor reads and writes a key's value and its raw parameter slots
 // itself, since its time comes from the walk and its attributes once per
 // envelope.
@@ -190,23 +177,23 @@ void CopyFloor(host::GlobalFunc global, std::span<const host::ItemId> items, Win
             const host::EnvelopeId envelope = channelInfo.channelEnvelope(channel);
             if (envelope == nullptr) return;
             const ClipKey *first = nullptr;
-            WalkTimes(envelopes, envelope, framesPerSecond,
-                      [&](host::KeyId key, double time, auto frame) {
-                          if (frame.has_value() && *frame < range.first) return true;
-                          if (!range.Contains(frame) || copied.count == copied.keys.size())
-                              return false;
-                          ClipKey &read = copied.keys[copied.count++];
-                          read.time = time;
-                          read.frame = *frame;
-                          ReadValueAndSlots(envelopes, envelope, key, read);
-                          if (first == nullptr) {
-                              ReadAttributes(envelopes, envelope, key, read);
-                              first = &read;
-                          } else {
-                              read.attributes = first->attributes;
-                          }
-                          return true;
-                      });
+            tamberlo::WalkKeys(envelopes, envelope, framesPerSecond,
+                               [&](host::KeyId key, double time, auto frame) {
+                                   if (frame.has_value() && *frame < range.first) return true;
+                                   if (!range.Contains(frame) || copied.count == copied.keys.size())
+                                       return false;
+                                   ClipKey &read = copied.keys[copied.count++];
+                                   read.time = time;
+                                   read.frame = *frame;
+                                   ReadValueAndSlots(envelopes, envelope, key, read);
+                                   if (first == nullptr) {
+                                       ReadAttributes(envelopes, envelope, key, read);
+                                       first = &read;
+                                   } else {
+                                       read.attributes = first->attributes;
+                                   }
+                                   return true;
+                               });
         });
 }
 
@@ -261,7 +248,7 @@ void CopyPrescribed(host::GlobalFunc global, CopiedMotion &into) {
             source.envelope = channelInfo.channelEnvelope(channel.channelId);
             if (source.envelope == nullptr) continue;
             tamberlo::WalkKeys(envelopes, source.envelope, framesPerSecond,
-                               [&](host::KeyId, auto frame) {
+                               [&](host::KeyId, double, auto frame) {
                                    if (range.Contains(frame)) ++source.inRange;
                                    return true;
                                });
@@ -281,7 +268,7 @@ void CopyPrescribed(host::GlobalFunc global, CopiedMotion &into) {
             copied.count = 0;
             if (capacity == 0) continue;
             tamberlo::WalkKeys(envelopes, source.envelope, framesPerSecond,
-                               [&](host::KeyId key, auto frame) {
+                               [&](host::KeyId key, double, auto frame) {
                                    if (!range.Contains(frame)) return true;
                                    ClipKey &read = copied.keys[copied.count++];
                                    read.frame = *frame;
@@ -301,13 +288,14 @@ void ClearWindow(const host::EnvelopeFuncs &envelopes, host::EnvelopeId envelope
                  const FrameRange &window, double framesPerSecond, bool wholeWalk,
                  std::vector<host::KeyId> &doomed) {
     doomed.clear();
-    WalkTimes(envelopes, envelope, framesPerSecond, [&](host::KeyId key, double, auto frame) {
-        if (window.Contains(frame)) {
-            doomed.push_back(key);
-            return true;
-        }
-        return wholeWalk || !frame.has_value() || *frame < window.first;
-    });
+    tamberlo::WalkKeys(envelopes, envelope, framesPerSecond,
+                       [&](host::KeyId key, double, auto frame) {
+                           if (window.Contains(frame)) {
+                               doomed.push_back(key);
+                               return true;
+                           }
+                           return wholeWalk || !frame.has_value() || *frame < window.first;
+                       });
     for (host::KeyId key : doomed) envelopes.destroyKey(envelope, key);
 }
 

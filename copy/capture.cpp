@@ -57,10 +57,11 @@ void CaptureMotion(const HostServices &services, const ItemTable &table, std::in
             sources[source++] = envelope;
             std::int32_t inRange = 0;
             if (envelope != nullptr) {
-                WalkKeys(envelopes, envelope, framesPerSecond, [&](host::KeyId, auto frame) {
-                    if (range.Contains(frame)) ++inRange;
-                    return true;
-                });
+                WalkKeys(envelopes, envelope, framesPerSecond,
+                         [&](host::KeyId, double, auto frame) {
+                             if (range.Contains(frame)) ++inRange;
+                             return true;
+                         });
             }
             if (inRange > 0)
                 channel.keyArray = FixedArray<ClipKey>(static_cast<std::size_t>(inRange));
@@ -76,13 +77,14 @@ void CaptureMotion(const HostServices &services, const ItemTable &table, std::in
             // Never write past the array, even if the host now yields more
             // keys than it counted; the count follows what was written.
             std::size_t written = 0;
-            WalkKeys(envelopes, envelope, framesPerSecond, [&](host::KeyId key, auto frame) {
-                if (!range.Contains(frame)) return true;
-                ClipKey &copied = channel.keyArray[written++];
-                copied.frame = *frame;
-                ReadKey(envelopes, envelope, key, copied);
-                return written < channel.keyArray.size();
-            });
+            WalkKeys(envelopes, envelope, framesPerSecond,
+                     [&](host::KeyId key, double, auto frame) {
+                         if (!range.Contains(frame)) return true;
+                         ClipKey &copied = channel.keyArray[written++];
+                         copied.frame = *frame;
+                         ReadKey(envelopes, envelope, key, copied);
+                         return written < channel.keyArray.size();
+                     });
             channel.keyCount = static_cast<std::int32_t>(written);
         }
     }

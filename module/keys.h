@@ -12,8 +12,8 @@
 
 namespace tamberlo {
 
-// Calls `visit(key, frame)` for each key of the envelope, in the host's order,
-// until `visit` returns false. Only the key's time is read on the way.
+// Calls `visit(key, time, frame)` for each key of the envelope, in the host's
+// order, until `visit` returns false. Only the key's time is read on the way.
 template <typename Visit>
 void WalkKeys(const host::EnvelopeFuncs &envelopes, host::EnvelopeId envelope,
               double framesPerSecond, Visit &&visit) {
@@ -22,7 +22,7 @@ void WalkKeys(const host::EnvelopeFuncs &envelopes, host::EnvelopeId envelope,
         double time = 0.0;
         envelopes.keyGet(envelope, key, host::LWKEY_TIME, &time);
         const std::optional<std::int32_t> frame = FrameOf(time, framesPerSecond);
-        if (!visit(key, frame)) break;
+        if (!visit(key, time, frame)) break;
     }
 }
 

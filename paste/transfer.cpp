@@ -25,7 +25,7 @@ bool ClearWindow(const host::EnvelopeFuncs &envelopes, host::EnvelopeId envelope
                  const FrameRange &window, double framesPerSecond) {
     std::vector<host::KeyId> doomed;
     try {
-        WalkKeys(envelopes, envelope, framesPerSecond, [&](host::KeyId key, auto frame) {
+        WalkKeys(envelopes, envelope, framesPerSecond, [&](host::KeyId key, double, auto frame) {
             if (window.Contains(frame)) doomed.push_back(key);
             return true;
         });
