@@ -73,36 +73,6 @@ TEST_F(ModuleTest, SaveAndLoadAcceptVersionTwoAndDoNothing) {
     EXPECT_EQ(host.Scene().TotalKeyCount(), 1u);
 }
 
-TEST_F(ModuleTest, CopyAndPasteLookUpTheSevenServicesInOrderForTransientUse) {
-    const std::vector<std::string> expected = {
-        "LW Item Info 3", "LW Interface Info 3", "LWPanelServices", "LW Scene Info 3",
-        "Channel Info 2", "Animation Envelopes", "Info Messages 2",
-    };
-    for (const char *server : {COPY, PASTE}) {
-        SCOPED_TRACE(server);
-        host.EnableTrace(true);
-        host.ClearTrace();
-        EXPECT_EQ(Run(server), 0);
-        std::vector<std::string> lookups;
-        for (const standin::TraceEntry &entry : host.Trace()) {
-            if (entry.service != "global") continue;
-            lookups.push_back(entry.operation);
-            EXPECT_EQ(entry.arguments, "use=0");
-        }
-        ASSERT_GE(lookups.size(), expected.size());
-        lookups.resize(expected.size());
-        EXPECT_EQ(lookups, expected);
-        // The lookups come first, before any other service is used.
-        std::size_t index = 0;
-        for (const standin::TraceEntry &entry : host.Trace()) {
-            if (entry.service == "host") continue;
-            if (index++ < expected.size()) {
-                EXPECT_EQ(entry.service, "global");
-            }
-        }
-    }
-}
-
 TEST(ModuleLoaderTest, RefusesAMissingFile) {
     EXPECT_THROW(standin::LoadedModule("/nonexistent/Tamberlo.p"), standin::LoadError);
 }
