@@ -6,6 +6,9 @@
 #
 #   sh scripts/bench.sh          takes of 10 thousand, 100 thousand and 1 million keys (about 5 minutes)
 #   sh scripts/bench.sh --10m    also 10 million keys (about 10 minutes and 8 GB more)
+#   sh scripts/bench.sh --quick  one round of the takes of 10 thousand keys, each
+#                                benchmark run briefly: proves the script and the
+#                                release build work, and measures nothing
 #
 # One process per shape of take runs its takes together, in rounds: each round
 # runs every benchmark of every take once, in random order, so that the
@@ -20,16 +23,23 @@ set -eu
 cd "$(dirname "$0")/.."
 
 with_10m=no
+takes="10000|100000|1000000"
+rounds="${TAMBERLO_BENCH_REPETITIONS:-15}"
+min_time="${TAMBERLO_BENCH_MIN_TIME:-0.1}"
 for argument in "$@"; do
     case "$argument" in
     --10m) with_10m=yes ;;
+    --quick)
+        takes="10000"
+        rounds=1
+        min_time=0.01
+        ;;
     *)
-        echo "usage: sh scripts/bench.sh [--10m]" >&2
+        echo "usage: sh scripts/bench.sh [--10m | --quick]" >&2
         exit 2
         ;;
     esac
 done
-min_time="${TAMBERLO_BENCH_MIN_TIME:-0.1}"
 
 sh scripts/setup.sh
 cmake --preset release >/dev/null
@@ -60,7 +70,7 @@ run() {
 }
 
 for items in 10 100; do
-    run "items$items" "/items:$items/keys:(10000|100000|1000000)/" "${TAMBERLO_BENCH_REPETITIONS:-15}"
+    run "items$items" "/items:$items/keys:($takes)/" "$rounds"
 done
 if [ "$with_10m" = yes ]; then
     for items in 10 100; do

@@ -1,0 +1,228 @@
+#!/usr/bin/env python3
+"""Runs every command that README.md shows a user, on the trees the test
+command has built, each in a quick form where the full one takes long.
+
+A command is anything the README shows in a code block, or inline as a
+program with its arguments. Each must stand in COMMANDS below, with how it is
+run and what is checked of it, or with the reason it is not run here: a
+command the README gains, or one this list names that the README lost, fails
+the check, so the two cannot drift apart.
+
+Usage: readme_commands.py [SOURCE_DIR]   (run from anywhere; ctest runs it)
+"""
+
+import os
+import re
+import subprocess
+import sys
+import tempfile
+import zipfile
+from dataclasses import dataclass
+from pathlib import Path
+from typing import Callable, Optional
+
+ROOT = Path(sys.argv[1] if len(sys.argv) > 1 else Path(__file__).resolve().parent.parent).resolve()
+WINE_SKIP_REASON = ROOT / "build/windows/wine-skip-reason.txt"
+INLINE_COMMAND = re.compile(r"(?:[A-Z_]+=\S+ )*(?:sh|cmake|ctest|build/\S+) .*")
+
+
+class CheckFailed(Exception):
+    pass
+
+
+def expect(condition, what):
+    if not condition:
+        raise CheckFailed(what)
+
+
+@dataclass
+class Ran:
+    output: str
+
+
+@dataclass
+class Command:
+    shown: str
+    run: Optional[str] = None  # what runs instead of the command shown: its quick form
+    check: Callable[[Ran], None] = lambda ran: None
+    not_run: Optional[str] = None  # why it is not run here
+
+
+def shown_commands(readme):
+    """Every command the README shows: code-block lines, continuation lines
+    joined and comments dropped, and program calls in inline code."""
+    commands = []
+    pending = ""
+    previous_blank = True
+    in_block = False
+    for line in readme.splitlines():
+        if line.startswith("    ") and (in_block or previous_blank):
+            in_block = True
+            pending += " " + line.strip()
+            if pending.endswith("\\"):
+                pending = pending[:-1]
+                continue
+            commands.append(pending)
+            pending = ""
+        else:
+            in_block = False
+        previous_blank = not line.strip()
+    commands += [span for span in re.findall(r"`([^`]*)`", readme) if INLINE_COMMAND.fullmatch(span)]
+    return {normal(command) for command in commands}
+
+
+def normal(command):
+    """A command without its trailing comment, its spaces collapsed."""
+    command = re.sub(r"\s+#\s.*$", "", command)
+    return " ".join(command.split())
+
+
+def run(command):
+    result = subprocess.run(["sh", "-c", command], cwd=ROOT, stdin=subprocess.DEVNULL,
+                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                            errors="replace")
+    if result.returncode != 0:
+        raise CheckFailed(f"exit status {result.returncode}:\n{result.stdout}")
+    return Ran(result.stdout)
+
+
+# --- What is checked of a command's outcome --------------------------------
+
+def lists_the_four_servers(ran):
+    servers = re.findall(r'server \d: LayoutGeneric "(Ruxo_Tamberlo \w+)"', ran.output)
+    expect(servers == [f"Ruxo_Tamberlo {name}" for name in ("copy", "paste", "save", "load")],
+           f"the servers listed are {servers}")
+
+
+def traces_the_copy(ran):
+    lists_the_four_servers(ran)
+    expect('activate "Ruxo_Tamberlo copy" version 2 -> 0' in ran.output, "no trace of the copy")
+
+
+def svg(path):
+    expect(path.is_file() and "<svg" in path.read_text(errors="replace"), f"{path} is not an SVG")
+
+
+def demo_drew_its_paste(ran):
+    expect("demo-paste.svg" in ran.output, "the demo does not say where it drew")
+    svg(ROOT / "build/default/demo-paste.svg")
+
+
+def package_holds_three_files(ran):
+    with zipfile.ZipFile(ROOT / "build/windows/Tamberlo-1.0.0-win32.zip") as package:
+        names = sorted(name for name in package.namelist() if not name.endswith("/"))
+    expect(names == [f"Tamberlo-1.0.0-win32/{name}" for name in ("INSTALL.txt", "LICENSE.txt", "Tamberlo.p")],
+           f"the package holds {names}")
+
+
+def reads_back_unchanged(path):
+    """A scene the tool wrote is one it reads and writes back byte for byte."""
+    with tempfile.TemporaryDirectory() as scratch:
+        again = Path(scratch) / "again.lws"
+        run(f"build/default/tamberlo-scene '{path}' -o '{again}'")
+        expect(again.read_bytes() == path.read_bytes(), f"{path} does not read back unchanged")
+
+
+def pasted_into_stage(ran):
+    expect("wrote" in ran.output, "tamberlo-scene does not say what it wrote")
+    reads_back_unchanged(ROOT / "build/stage-pasted.lws")
+    expect((ROOT / "build/stage-pasted.lws").read_bytes() != (ROOT / "samples/stage.lws").read_bytes(),
+           "the paste changed nothing")
+    svg(ROOT / "build/stage-pasted.svg")
+
+
+def walk_round_trip(ran):
+    expect((ROOT / "build/walk.lws").read_bytes() == (ROOT / "samples/walk.lws").read_bytes(),
+           "the round trip changed walk.lws")
+
+
+def fuzzer_ran(ran):
+    expect(re.search(r"Done \d+ runs|Executed .* in \d+ ms", ran.output) is not None,
+           "the fuzzer reports no runs")
+
+
+def bench_table(ran):
+    expect("module ns/key" in ran.output and "clipboard" in ran.output, "no benchmark table")
+    expect("fail" not in ran.output.lower(), "a benchmark failed")
+
+
+def ctest_passed(ran):
+    expect("100% tests passed" in ran.output, "not every test passed")
+
+
+def wine_reason():
+    return WINE_SKIP_REASON.read_text().strip() if WINE_SKIP_REASON.exists() else None
+
+
+THE_TEST_COMMAND = "the test command itself, which runs this check"
+FIRST_SEED = "fuzz/corpus/" + sorted(os.listdir(ROOT / "fuzz/corpus"))[0]
+
+COMMANDS = [
+    Command("sh scripts/demo.sh", check=demo_drew_its_paste),
+    Command("sh scripts/test.sh", not_run=THE_TEST_COMMAND),
+    Command("TAMBERLO_NO_WINE=1 sh scripts/test.sh", not_run=THE_TEST_COMMAND + ", without Wine"),
+    Command("ctest --preset default", not_run=THE_TEST_COMMAND + " (its ctest)"),
+    Command("cmake --preset windows && cmake --build --preset windows"),
+    Command("ctest --preset windows",
+            run=r"ctest --preset windows -R '^windows\.module_'",
+            check=ctest_passed),
+    Command("sh cmake/wine-run.sh build/windows/wineprefix build/windows/apps/standin-cli.exe build/windows/Tamberlo.p",
+            check=lists_the_four_servers, not_run=wine_reason()),
+    Command("cmake --preset windows && cmake --build --preset windows --target package",
+            check=package_holds_three_files),
+    Command("build/default/apps/standin-cli build/default/Tamberlo.p", check=lists_the_four_servers),
+    Command('build/default/apps/standin-cli build/default/Tamberlo.p "Ruxo_Tamberlo copy" 2', check=traces_the_copy),
+    Command('build/default/tamberlo-scene samples/walk.lws --from Runner,Tracker --into samples/stage.lws '
+            '--to "Dancer,Prop Null" --frames 10:40 --at 30 --off Runner:Rotation.H --toggle Tracker:Scale '
+            '-o build/stage-pasted.lws --plot build/stage-pasted.svg',
+            check=pasted_into_stage),
+    Command("build/default/tamberlo-scene samples/walk.lws -o build/walk.lws", check=walk_round_trip),
+    Command("cmake --preset asan && cmake --build --preset asan --target copy_paste_fuzzer"),
+    Command("mkdir -p build/asan/fuzz/found"),
+    Command("build/asan/fuzz/copy_paste_fuzzer -max_total_time=3600 build/asan/fuzz/found fuzz/corpus",
+            run="build/asan/fuzz/copy_paste_fuzzer -max_total_time=5 build/asan/fuzz/found fuzz/corpus",
+            check=fuzzer_ran),
+    Command("build/asan/fuzz/copy_paste_fuzzer crash-<hash>",
+            run=f"build/asan/fuzz/copy_paste_fuzzer {FIRST_SEED}", check=fuzzer_ran),
+    Command("TAMBERLO_FUZZ_VERBOSE=1 build/asan/fuzz/copy_paste_fuzzer fuzz/corpus/*", check=fuzzer_ran),
+    Command("cmake --build --preset asan --target scene_file_fuzzer"),
+    Command("mkdir -p build/asan/fuzz/scenes && cp samples/*.lws build/asan/fuzz/scenes/"),
+    Command("build/asan/fuzz/scene_file_fuzzer -max_total_time=600 -dict=fuzz/scene_file.dict build/asan/fuzz/scenes",
+            run="build/asan/fuzz/scene_file_fuzzer -max_total_time=5 -dict=fuzz/scene_file.dict build/asan/fuzz/scenes",
+            check=fuzzer_ran),
+    Command("sh scripts/bench.sh --quick", check=bench_table),
+    Command("sh scripts/bench.sh", not_run="about five minutes; its `--quick` form above runs the same script"),
+    Command("sh scripts/bench.sh --10m",
+            not_run="about ten minutes and 8 GB more; its `--quick` form above runs the same script"),
+    Command("build/release/bench/copy_paste_bench --benchmark_filter=/items:10/keys:100000/",
+            run="build/release/bench/copy_paste_bench --benchmark_filter=/items:10/keys:100000/ "
+                "--benchmark_min_time=0.01"),
+]
+
+
+def main():
+    shown = shown_commands((ROOT / "README.md").read_text())
+    listed = {normal(command.shown) for command in COMMANDS}
+    failures = [f"the README shows `{command}`, which this check neither runs nor lists"
+                for command in sorted(shown - listed)]
+    failures += [f"this check lists `{command}`, which the README no longer shows"
+                 for command in sorted(listed - shown)]
+    for command in COMMANDS:
+        if command.not_run:
+            print(f"not run: {command.shown}\n    because: {command.not_run}")
+            continue
+        how = command.run or command.shown
+        print(f"run: {how}" + ("" if how == command.shown else f"\n    for: {command.shown}"), flush=True)
+        try:
+            command.check(run(how))
+        except CheckFailed as failure:
+            failures.append(f"`{how}`: {failure}")
+    ran = sum(1 for command in COMMANDS if not command.not_run)
+    print(f"{ran} of the README's {len(COMMANDS)} commands run, {len(COMMANDS) - ran} not run")
+    for failure in failures:
+        print(f"FAILED: {failure}", file=sys.stderr)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
