@@ -2,14 +2,7 @@
 # for the target, and a Wine prefix to run the test programs in where Wine runs
 # (cmake/wine.cmake decides).
 
-# Debian's GoogleTest packages hold Linux libraries only; its sources build
-# for any target.
-set(TAMBERLO_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources for the cross build")
-set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
-set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-add_subdirectory(${TAMBERLO_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
-
-include(GoogleTest)
+include(${CMAKE_CURRENT_LIST_DIR}/googletest-source.cmake)
 
 # The Windows suites are named windows.* so that one ctest run can hold them
 # beside the Linux suites of the same names.

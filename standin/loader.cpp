@@ -8,43 +8,92 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
+
+#include <fstream>
+#endif
+#if TAMBERLO_LOADS_PE32
+#include "pe32/image.h"
 #endif
 
 namespace standin {
 
-namespace {
+// The module file, opened by the system's own loader, or, where the host runs
+// Windows DLLs, by the PE32 loader when the file is one.
+class LoadedModule::Library {
+  public:
+    explicit Library(const std::string &path);  // throws LoadError
+    ~Library();
+    Library(const Library &) = delete;
+    Library &operator=(const Library &) = delete;
+
+    void *Find(const char *name) const;
+
+  private:
+    void *system_ = nullptr;
+#if TAMBERLO_LOADS_PE32
+    std::unique_ptr<pe32::Image> dll_;
+#endif
+};
 
 #if defined(_WIN32)
-void *OpenLibrary(const std::string &path, std::string &error) {
-    HMODULE library = LoadLibraryA(path.c_str());
-    if (library == nullptr) error = "Windows error " + std::to_string(GetLastError());
-    return reinterpret_cast<void *>(library);
+LoadedModule::Library::Library(const std::string &path) {
+    system_ = reinterpret_cast<void *>(LoadLibraryA(path.c_str()));
+    if (system_ == nullptr)
+        throw LoadError("cannot load module '" + path + "': Windows error " +
+                        std::to_string(GetLastError()));
 }
-void *FindSymbol(void *library, const char *name) {
-    return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(library), name));
+LoadedModule::Library::~Library() {
+    FreeLibrary(static_cast<HMODULE>(system_));
 }
-void CloseLibrary(void *library) {
-    FreeLibrary(static_cast<HMODULE>(library));
+void *LoadedModule::Library::Find(const char *name) const {
+    return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(system_), name));
 }
 #else
-void *OpenLibrary(const std::string &path, std::string &error) {
+namespace {
+
+#if TAMBERLO_LOADS_PE32
+bool IsWindowsDll(const std::string &path) {
+    char magic[2] = {};
+    std::ifstream(path, std::ios::binary).read(magic, sizeof magic);
+    return magic[0] == 'M' && magic[1] == 'Z';
+}
+#endif
+
+}  // namespace
+
+LoadedModule::Library::Library(const std::string &path) {
+#if TAMBERLO_LOADS_PE32
+    if (IsWindowsDll(path)) {
+        try {
+            dll_ = std::make_unique<pe32::Image>(path);
+        } catch (const pe32::LoadError &error) {
+            throw LoadError(std::string("cannot load module ") + error.what());
+        }
+        return;
+    }
+#endif
     // A path without a slash would be searched for in the system's library
     // folders; the host means the file it was given.
     const std::string where = path.find('/') == std::string::npos ? "./" + path : path;
-    void *library = dlopen(where.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr) {
+    system_ = dlopen(where.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (system_ == nullptr) {
         const char *reason = dlerror();
-        error = reason != nullptr ? reason : "unknown error";
+        throw LoadError("cannot load module '" + path +
+                        "': " + (reason != nullptr ? reason : "unknown error"));
     }
-    return library;
 }
-void *FindSymbol(void *library, const char *name) {
-    return dlsym(library, name);
+LoadedModule::Library::~Library() {
+    if (system_ != nullptr) dlclose(system_);
 }
-void CloseLibrary(void *library) {
-    dlclose(library);
+void *LoadedModule::Library::Find(const char *name) const {
+#if TAMBERLO_LOADS_PE32
+    if (dll_ != nullptr) return dll_->Export(name);
+#endif
+    return dlsym(system_, name);
 }
 #endif
+
+namespace {
 
 std::string Hex(host::Word word) {
     char text[32];
@@ -54,25 +103,11 @@ std::string Hex(host::Word word) {
 
 }  // namespace
 
-LoadedModule::LoadedModule(const std::string &path) : path_(path) {
-    std::string error;
-    library_ = OpenLibrary(path, error);
-    if (library_ == nullptr) throw LoadError("cannot load module '" + path + "': " + error);
-
-    // Any refusal from here on must unload the library again.
-    struct Unloader {
-        void *&library;
-        bool armed = true;
-        ~Unloader() {
-            if (armed) {
-                CloseLibrary(library);
-                library = nullptr;
-            }
-        }
-    } unloader{library_};
-
+LoadedModule::LoadedModule(const std::string &path)
+    : path_(path), library_(std::make_unique<Library>(path)) {
+    // A refusal from here on unloads the library with library_.
     descriptor_ =
-        static_cast<const host::ModuleDescriptor *>(FindSymbol(library_, host::DESCRIPTOR_SYMBOL));
+        static_cast<const host::ModuleDescriptor *>(library_->Find(host::DESCRIPTOR_SYMBOL));
     if (descriptor_ == nullptr)
         throw LoadError("module '" + path + "' has no " + host::DESCRIPTOR_SYMBOL);
     // The header words say which loader the module was built for; a module
@@ -96,13 +131,11 @@ LoadedModule::LoadedModule(const std::string &path) : path_(path) {
                 record->className, record->name != nullptr ? record->name : "", record->activate});
         }
     }
-    unloader.armed = false;
 }
 
 LoadedModule::~LoadedModule() {
     if (descriptor_ != nullptr && descriptor_->shutdown != nullptr)
         descriptor_->shutdown(startupResult_);
-    if (library_ != nullptr) CloseLibrary(library_);
 }
 
 const ServerInfo *LoadedModule::FindServer(std::string_view name) const {

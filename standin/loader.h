@@ -2,6 +2,7 @@
 // servers, as Layout does at load.
 #pragma once
 
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -23,7 +24,9 @@ struct ServerInfo {
 };
 
 // Loads a module file, checks its descriptor and calls its startup routine;
-// the destructor calls shutdown and unloads the file.
+// the destructor calls shutdown and unloads the file. The file is a library
+// of the system the host runs on; the 32-bit Linux host also takes a 32-bit
+// Windows DLL, which it loads as Windows would.
 class LoadedModule {
   public:
     explicit LoadedModule(const std::string &path);  // throws LoadError
@@ -38,8 +41,10 @@ class LoadedModule {
     const std::string &Path() const { return path_; }
 
   private:
+    class Library;
+
     std::string path_;
-    void *library_ = nullptr;
+    std::unique_ptr<Library> library_;
     const host::ModuleDescriptor *descriptor_ = nullptr;
     void *startupResult_ = nullptr;
     std::vector<ServerInfo> servers_;

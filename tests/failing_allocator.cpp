@@ -7,6 +7,10 @@
 #include <cstring>
 #include <new>
 
+#if TAMBERLO_LOADS_PE32
+#include "pe32/runtime.h"
+#endif
+
 namespace failing_allocator {
 
 namespace {
@@ -47,15 +51,19 @@ int FindLibrary(dl_phdr_info *info, std::size_t, void *data) {
     return 1;
 }
 
-bool ShouldFail(const void *caller) {
+// Counts one allocation of the watched code and says whether it fails.
+bool FailsNow() {
     if (state.mode == Mode::Off) return false;
-    const auto address = reinterpret_cast<std::uintptr_t>(caller);
-    if (address < state.low || address >= state.high) return false;
     ++state.seen;
     const bool fail =
         state.mode == Mode::Once ? state.seen == state.failAt : state.seen >= state.failAt;
     if (fail) ++state.failures;
     return fail;
+}
+
+bool ShouldFail(const void *caller) {
+    const auto address = reinterpret_cast<std::uintptr_t>(caller);
+    return address >= state.low && address < state.high && FailsNow();
 }
 
 void *Allocate(std::size_t size, const void *caller) {
@@ -77,6 +85,14 @@ bool WatchLibrary(const std::string &suffix) {
     dl_iterate_phdr(FindLibrary, &search);
     state.low = search.low;
     state.high = search.high;
+#if TAMBERLO_LOADS_PE32
+    // A Windows DLL allocates through the PE32 loader's runtime, which asks
+    // only about the DLL's own allocations.
+    if (search.high == 0 && pe32::IsLoaded(suffix)) {
+        pe32::SetAllocationGate(FailsNow);
+        return true;
+    }
+#endif
     return search.high != 0;
 }
 

@@ -1,0 +1,175 @@
+// The PE32 loader on real DLLs: a probe DLL that shows relocation, thread-
+// local data, TLS callbacks and its imports from the inside, and the shipping
+// module made unfit for loading in each of the ways the loader must refuse.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "pe32/image.h"
+#include "pe32/runtime.h"
+
+namespace {
+
+template <typename Function>
+Function Export(const pe32::Image &image, const char *name) {
+    void *address = image.Export(name);
+    EXPECT_NE(address, nullptr) << name;
+    return reinterpret_cast<Function>(address);
+}
+
+TEST(Pe32LoaderTest, MapsAtThePreferredBaseThenRelocatesASecondCopy) {
+    const pe32::Image first(PE32_PROBE_PATH);
+    const pe32::Image second(PE32_PROBE_PATH);
+    EXPECT_FALSE(first.Relocated());
+    EXPECT_TRUE(second.Relocated());
+    EXPECT_EQ(first.ExportedName(), "pe32_probe.p");
+    for (const pe32::Image *image : {&first, &second}) {
+        EXPECT_TRUE(image->Contains(image->Export("PointerIsRight")));
+        // A pointer to its own global, right only if every fixup was applied.
+        EXPECT_EQ(Export<int (*)()>(*image, "PointerIsRight")(), 1);
+    }
+    EXPECT_EQ(first.Export("NoSuchExport"), nullptr);
+}
+
+std::string events;
+void Observe(char what, unsigned long reason) {
+    events += what + std::to_string(reason) + " ";
+}
+
+TEST(Pe32LoaderTest, RunsTheTlsCallbacksBeforeTheEntryPointAtLoadAndAtUnload) {
+    events.clear();
+    {
+        const pe32::Image probe(PE32_PROBE_PATH);
+        EXPECT_STREQ(Export<const char *(*)()>(probe, "AttachOrder")(), "TE");
+        Export<void (*)(void (*)(char, unsigned long))>(probe, "SetObserver")(Observe);
+    }
+    EXPECT_EQ(events, "T0 E0 ");
+}
+
+TEST(Pe32LoaderTest, GivesEachDllItsOwnThreadCopyOfItsThreadLocalData) {
+    const pe32::Image first(PE32_PROBE_PATH);
+    const pe32::Image second(PE32_PROBE_PATH);
+    int *const firstWord = Export<int *(*)()>(first, "ThreadWord")();
+    int *const secondWord = Export<int *(*)()>(second, "ThreadWord")();
+    EXPECT_EQ(*firstWord, 0x5eed);
+    EXPECT_NE(firstWord, secondWord);
+    *firstWord = 1;
+    EXPECT_EQ(*secondWord, 0x5eed);
+    EXPECT_EQ(*Export<int *(*)()>(first, "TemplateWord")(), 0x5eed) << "the template was written";
+}
+
+TEST(Pe32LoaderTest, BindsImportsToARuntimeThatKeepsWindowsThreadState) {
+    const pe32::Image probe(PE32_PROBE_PATH);
+    EXPECT_EQ(Export<std::uint32_t (*)(std::uint32_t)>(probe, "LastErrorAfterSetting")(1234),
+              1234u);
+    int anything = 0;
+    EXPECT_EQ(Export<void *(*)(void *)>(probe, "TlsSlotRoundTrip")(&anything), &anything);
+    EXPECT_EQ(Export<std::size_t (*)(const char *)>(probe, "Length")("four"), 4u);
+}
+
+int gateCalls = 0;
+bool gateRefuses = false;
+bool Gate() {
+    ++gateCalls;
+    return gateRefuses;
+}
+
+TEST(Pe32LoaderTest, FailsOnlyTheAllocationsOfTheDllsOwnCodeThatTheGateRefuses) {
+    const pe32::Image probe(PE32_PROBE_PATH);
+    const auto allocate = Export<void *(*)(std::size_t)>(probe, "Allocate");
+    const auto release = Export<void (*)(void *)>(probe, "Release");
+    pe32::SetAllocationGate(Gate);
+    gateCalls = 0;
+    gateRefuses = true;
+    EXPECT_EQ(allocate(16), nullptr);
+    // The runtime's malloc called from this process is not the DLL's.
+    const auto runtimeMalloc =
+        reinterpret_cast<void *(*)(std::size_t)>(pe32::RuntimeImport("msvcrt.dll", "malloc"));
+    void *ours = runtimeMalloc(16);
+    EXPECT_NE(ours, nullptr);
+    release(ours);
+    EXPECT_EQ(gateCalls, 1);
+    gateRefuses = false;
+    void *memory = allocate(16);
+    EXPECT_NE(memory, nullptr);
+    release(memory);
+    pe32::SetAllocationGate(nullptr);
+}
+
+std::vector<char> ReadModule() {
+    std::ifstream in(TAMBERLO_MODULE_PATH, std::ios::binary);
+    return std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void Put16(std::vector<char> &file, std::size_t at, std::uint16_t value) {
+    std::memcpy(file.data() + at, &value, sizeof value);
+}
+
+std::size_t PeHeader(const std::vector<char> &file) {
+    std::uint32_t offset = 0;
+    std::memcpy(&offset, file.data() + 0x3c, sizeof offset);
+    return offset;
+}
+
+TEST(Pe32LoaderTest, RefusesWhatItCannotRunWithTheReasonAndLeavesNothingMapped) {
+    const std::vector<char> module = ReadModule();
+    ASSERT_GT(module.size(), 4096u);
+    struct Refusal {
+        const char *what;
+        std::vector<char> file;
+        const char *reason;
+    };
+    std::vector<Refusal> refusals = {
+        {"text", {'p', 'l', 'a', 'i', 'n', '\n'}, "not a PE file"},
+        {"headers cut", {module.begin(), module.begin() + 200}, "truncated"},
+        {"sections cut", {module.begin(), module.begin() + 4096}, "truncated: section 1 (.text)"},
+        {"64-bit", module, "a 64-bit DLL"},
+        {"unknown import", module, "KERNEL32.dll!GetCurrentThreadIe"},
+    };
+    std::vector<char> &wide = refusals[3].file;
+    Put16(wide, PeHeader(wide) + 4, 0x8664);
+    Put16(wide, PeHeader(wide) + 24, 0x020b);
+    std::vector<char> &unknown = refusals[4].file;
+    const std::string name = "GetCurrentThreadId";
+    const auto found = std::search(unknown.begin(), unknown.end(), name.begin(), name.end());
+    ASSERT_NE(found, unknown.end());
+    found[name.size() - 1] = 'e';
+
+    for (const Refusal &refusal : refusals) {
+        SCOPED_TRACE(refusal.what);
+        const std::string path = ::testing::TempDir() + "refused.p";
+        std::ofstream(path, std::ios::binary)
+            .write(refusal.file.data(), static_cast<std::streamsize>(refusal.file.size()));
+        try {
+            pe32::Image image(path);
+            ADD_FAILURE() << "loaded";
+        } catch (const pe32::LoadError &error) {
+            EXPECT_NE(std::string(error.what()).find(refusal.reason), std::string::npos)
+                << error.what();
+        }
+        EXPECT_FALSE(pe32::IsLoaded("refused.p"));
+        std::remove(path.c_str());
+    }
+    // Nothing of the refused copies holds the module's preferred base.
+    const pe32::Image loaded(TAMBERLO_MODULE_PATH);
+    EXPECT_FALSE(loaded.Relocated());
+}
+
+TEST(Pe32LoaderTest, AnImportItDoesNotProvideStopsTheRunNamingItself) {
+    EXPECT_FALSE(pe32::RuntimeProvides("KERNEL32.dll", "LoadLibraryA"));
+    EXPECT_TRUE(pe32::RuntimeProvides("kernel32.DLL", "TlsAlloc"));
+    EXPECT_EQ(pe32::RuntimeImport("KERNEL32.dll", "CreateFileA"), nullptr);
+    const auto load =
+        reinterpret_cast<void (*)()>(pe32::RuntimeImport("KERNEL32.dll", "LoadLibraryA"));
+    ASSERT_NE(load, nullptr);
+    // Fork only: the emulator that may run this program cannot run it again.
+    GTEST_FLAG_SET(death_test_style, "fast");
+    EXPECT_DEATH(load(), "KERNEL32.dll!LoadLibraryA");
+}
+
+}  // namespace
