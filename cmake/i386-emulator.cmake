@@ -34,3 +34,13 @@ else()
   message(STATUS "This machine cannot run 32-bit programs: the 32-bit tree's programs run under ${TAMBERLO_QEMU_I386}")
 endif()
 set(CMAKE_CROSSCOMPILING_EMULATOR ${TAMBERLO_I386_EMULATOR})
+
+# How a person runs a program of this tree by hand, whatever the machine:
+#   sh build/linux32/run-i386.sh build/linux32/apps/standin-cli build/windows/Tamberlo.p
+if(TAMBERLO_I386_EMULATOR)
+  set(how "under ${TAMBERLO_I386_EMULATOR}, since this machine cannot run 32-bit programs")
+else()
+  set(how "natively")
+endif()
+file(WRITE ${CMAKE_BINARY_DIR}/run-i386.sh
+  "#!/bin/sh\n# Runs a 32-bit program of this tree ${how}.\nexec ${TAMBERLO_I386_EMULATOR} \"$@\"\n")

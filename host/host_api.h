@@ -12,6 +12,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace host {
@@ -249,5 +250,26 @@ inline constexpr Word MODULE_MACHINE = 0x300;
 // startup succeeded; null would make it unload the module at once.
 inline constexpr Word MODULE_STARTUP_RESULT = 4;
 inline constexpr const char *DESCRIPTOR_SYMBOL = "_mod_descrip";
+
+// ---------------------------------------------------------------------------
+// The records as every 32-bit build lays them out. Layout and the DLL are
+// built by one compiler (MSVC and MinGW agree), the 32-bit stand-in that runs
+// the DLL by another (g++ -m32), and the two align a double differently: to
+// 8 bytes inside a record on Windows, to 4 on Linux. That changes nothing
+// below, where no double follows an odd number of 4-byte words and no record
+// is placed inside another; a change that made it matter fails to compile
+// here, on both sides.
+#if UINTPTR_MAX == 0xffffffffu
+static_assert(sizeof(ItemInfo) == 8 && sizeof(InterfaceInfo) == 4);
+static_assert(sizeof(SceneInfo) == 16 && offsetof(SceneInfo, framesPerSecond) == 8);
+static_assert(sizeof(ChannelInfo) == 16 && sizeof(MessageFuncs) == 4);
+static_assert(sizeof(EnvelopeFuncs) == 32 && offsetof(EnvelopeFuncs, egSet) == 28);
+static_assert(sizeof(ValueRecord) == 8 && offsetof(ValueRecord, value) == 4);
+static_assert(sizeof(Control) == 16 && offsetof(Control, hostData) == 12);
+static_assert(sizeof(ControlDescriptor) == 24 && offsetof(ControlDescriptor, nameFn) == 20);
+static_assert(sizeof(PanelFuncs) == 20 && offsetof(PanelFuncs, globalFun) == 16);
+static_assert(sizeof(ServerRecord) == 16 && sizeof(ModuleDescriptor) == 24);
+static_assert(offsetof(ModuleDescriptor, servers) == 20);
+#endif
 
 }  // namespace host

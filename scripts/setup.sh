@@ -16,15 +16,26 @@ packages="$packages pkg-config libcli11-dev libplplot-dev"
 # to run the test programs.
 packages="$packages g++-mingw-w64-i686 wine wine32:i386"
 
-missing=""
-for package in $packages; do
-    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-        missing="$missing $package"
-    fi
-done
+# The 32-bit Linux stand-in that runs the DLL through our PE32 loader: the
+# multilib compiler, and qemu's i386 emulator for machines that cannot run
+# 32-bit programs. The emulator comes without what it recommends, a binfmt
+# handler: with one, every 32-bit program would seem to run natively, Wine's
+# loader among them, where it cannot.
+bare_packages="g++-multilib qemu-user"
 
-if [ -n "$missing" ]; then
-    echo "setup: installing$missing"
+# The packages of a list that are not installed yet.
+missing_of() {
+    for package in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+            printf ' %s' "$package"
+        fi
+    done
+}
+missing=$(missing_of $packages)
+missing_bare=$(missing_of $bare_packages)
+
+if [ -n "$missing$missing_bare" ]; then
+    echo "setup: installing$missing$missing_bare"
     export DEBIAN_FRONTEND=noninteractive
     # An i386 package can only be found once dpkg knows the architecture.
     case "$missing" in
@@ -36,5 +47,10 @@ if [ -n "$missing" ]; then
         ;;
     esac
     apt-get update -qq
-    apt-get install -y -qq $missing >/dev/null
+    if [ -n "$missing" ]; then
+        apt-get install -y -qq $missing >/dev/null
+    fi
+    if [ -n "$missing_bare" ]; then
+        apt-get install -y -qq --no-install-recommends $missing_bare >/dev/null
+    fi
 fi

@@ -11,6 +11,10 @@ cmake --build --preset default
 # The DLL's static checks need no Wine and run everywhere.
 cmake --preset windows
 cmake --build --preset windows
+# The 32-bit Linux stand-in that loads that very DLL through our PE32 loader
+# and runs the module's suites on it (dll.*), natively or under qemu-i386.
+cmake --preset linux32
+cmake --build --preset linux32
 # Everything again with AddressSanitizer and UndefinedBehaviorSanitizer (and
 # the fuzzer's bounded run); the default tree's ctest runs these too.
 cmake --preset asan

@@ -103,9 +103,26 @@ def svg(path):
     expect(path.is_file() and "<svg" in path.read_text(errors="replace"), f"{path} is not an SVG")
 
 
+def demo_session(output):
+    """What the demo showed after naming its module, but where it drew."""
+    lines = output.splitlines()
+    start = next((i for i, line in enumerate(lines) if line.startswith("module ")), len(lines))
+    return "\n".join(line for line in lines[start + 1:] if "drawn in" not in line).rstrip()
+
+
+linux_demo = []
+
+
 def demo_drew_its_paste(ran):
     expect("demo-paste.svg" in ran.output, "the demo does not say where it drew")
     svg(ROOT / "build/default/demo-paste.svg")
+    linux_demo.append(demo_session(ran.output))
+
+
+def dll_demo_is_the_linux_one(ran):
+    expect("module ./build/windows/Tamberlo.p" in ran.output, "the demo did not load the DLL")
+    expect(linux_demo and demo_session(ran.output) == linux_demo[-1],
+           "the DLL's demo differs from the Linux build's")
 
 
 def package_holds_three_files(ran):
@@ -159,6 +176,7 @@ FIRST_SEED = "fuzz/corpus/" + sorted(os.listdir(ROOT / "fuzz/corpus"))[0]
 
 COMMANDS = [
     Command("sh scripts/demo.sh", check=demo_drew_its_paste),
+    Command("TAMBERLO_DEMO_DLL=1 sh scripts/demo.sh", check=dll_demo_is_the_linux_one),
     Command("sh scripts/test.sh", not_run=THE_TEST_COMMAND),
     Command("TAMBERLO_NO_WINE=1 sh scripts/test.sh", not_run=THE_TEST_COMMAND + ", without Wine"),
     Command("ctest --preset default", not_run=THE_TEST_COMMAND + " (its ctest)"),
@@ -170,6 +188,10 @@ COMMANDS = [
             check=lists_the_four_servers, not_run=wine_reason()),
     Command("cmake --preset windows && cmake --build --preset windows --target package",
             check=package_holds_three_files),
+    Command("cmake --preset linux32 && cmake --build --preset linux32"),
+    Command("ctest --preset linux32", run=r"ctest --preset linux32 -R '^pe32\.'", check=ctest_passed),
+    Command("sh build/linux32/run-i386.sh build/linux32/apps/standin-cli build/windows/Tamberlo.p",
+            check=lists_the_four_servers),
     Command("build/default/apps/standin-cli build/default/Tamberlo.p", check=lists_the_four_servers),
     Command('build/default/apps/standin-cli build/default/Tamberlo.p "Ruxo_Tamberlo copy" 2', check=traces_the_copy),
     Command('build/default/tamberlo-scene samples/walk.lws --from Runner,Tracker --into samples/stage.lws '
