@@ -2,9 +2,9 @@
 
 #include <sys/mman.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "pe32/runtime.h"
@@ -35,12 +35,13 @@ std::uint32_t PageRound(std::uint32_t size) {
 }
 
 std::vector<std::byte> ReadFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw LoadError(path + ": cannot open the file");
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) throw LoadError(path + ": cannot read the file");
-    std::vector<std::byte> file(bytes.size());
-    std::memcpy(file.data(), bytes.data(), bytes.size());
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    const std::streamoff size = in ? static_cast<std::streamoff>(in.tellg()) : -1;
+    if (size < 0) throw LoadError(path + ": cannot open the file");
+    std::vector<std::byte> file(static_cast<std::size_t>(size));
+    in.seekg(0);
+    if (!in.read(reinterpret_cast<char *>(file.data()), size))
+        throw LoadError(path + ": cannot read the file");
     return file;
 }
 
