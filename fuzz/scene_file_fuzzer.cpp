@@ -1,8 +1,11 @@
 // The scene-file reader and writer under libFuzzer. Any input is either
-// refused with a SceneFileError, or it reads, writes back to the very same
-// bytes, and, once every channel has been changed (and the missing motion
-// channels added) so that all of them are written anew, writes a text that
-// reads back to the same scene and writes again to the same text.
+// refused with a SceneFileError, or it reads and writes back to the very same
+// bytes; then one change, drawn from the input, is made to the scene: one
+// channel's keys alone, or its behaviours alone, or one key's shape or one of
+// its parameters alone, or a channel added to an item that lacks it, or every
+// channel changed and every missing one added. The scene then writes a text
+// that reads back to the same scene, every key bit for bit, and writes again
+// to the same text.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -10,7 +13,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <random>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "standin/scene_file.h"
 #include "standin/standin.h"
@@ -57,10 +63,26 @@ bool SameScene(const standin::Scene &a, const standin::Scene &b) {
     return true;
 }
 
+// Every channel of every item with a motion block, as item and channel.
+std::vector<std::pair<host::ItemId, standin::ChannelState>> MotionChannels(
+    const standin::Scene &scene) {
+    std::vector<std::pair<host::ItemId, standin::ChannelState>> channels;
+    for (host::ItemId item : scene.Items())
+        for (const standin::ChannelState &channel : scene.Channels(item))
+            channels.emplace_back(item, channel);
+    return channels;
+}
+
+host::KeySlot NumberSlot(double number) {
+    host::KeySlot slot{};
+    std::memcpy(slot.data(), &number, sizeof number);
+    return slot;
+}
+
 // Changes every channel of every item that has one, and adds the motion
 // channels such an item lacks, with keys whose every field is set.
-void ChangeEveryChannel(standin::Scene &scene, std::uint64_t seed) {
-    double value = static_cast<double>(seed % 1000003) / 7.0 - 50.0;
+void ChangeEveryChannel(standin::Scene &scene, std::mt19937_64 &random) {
+    double value = static_cast<double>(random() % 1000003) / 7.0 - 50.0;
     for (host::ItemId item : scene.Items()) {
         if (scene.Channels(item).empty()) continue;
         for (const char *name : standin::MOTION_CHANNEL_NAMES)
@@ -71,14 +93,63 @@ void ChangeEveryChannel(standin::Scene &scene, std::uint64_t seed) {
             const host::KeyId key =
                 scene.AddKey(channel.id, std::isfinite(time) ? time : 0.0, value);
             scene.SetKeyParameter(key, host::LWKEY_SHAPE,
-                                  standin::ShapeSlot(static_cast<int>(seed % 6)));
-            host::KeySlot slot{};
-            const double parameter = value / 3.0;
-            std::memcpy(slot.data(), &parameter, sizeof parameter);
-            scene.SetKeyParameter(key, host::LWKEY_PARAM_2, slot);
+                                  standin::ShapeSlot(static_cast<int>(random() % 6)));
+            scene.SetKeyParameter(key, host::LWKEY_PARAM_2, NumberSlot(value / 3.0));
             value = value * 1.1 + 0.3;
         }
     }
+}
+
+// Changes one part of one channel, or adds one channel, or changes every
+// channel; says what it did.
+std::string ChangeScene(standin::Scene &scene, std::mt19937_64 &random) {
+    const auto channels = MotionChannels(scene);
+    enum Change { KEY_VALUE, NEW_KEY, BEHAVIOUR, SHAPE, PARAMETER, NEW_CHANNEL, EVERY_CHANNEL };
+    const int change = static_cast<int>(random() % 7);
+    const double number =
+        static_cast<double>(static_cast<std::int64_t>(random() % 2000001) - 1000000) / 64.0;
+    if (channels.empty() || change == EVERY_CHANNEL) {
+        ChangeEveryChannel(scene, random);
+        return "every channel changed";
+    }
+    const auto &[item, channel] = channels[random() % channels.size()];
+    const auto keys = scene.Keys(channel.envelope);
+    const std::string where = scene.ItemName(item) + " " + channel.name;
+    if (change == NEW_CHANNEL) {
+        for (const char *name : standin::MOTION_CHANNEL_NAMES) {
+            if (scene.FindChannel(item, name)) continue;
+            const host::ChannelId added = scene.AddChannel(item, name);
+            if (random() % 2 == 0) scene.AddKey(added, number / 30.0, number);
+            return std::string("channel ") + name + " added to " + scene.ItemName(item);
+        }
+        return "no channel to add to " + scene.ItemName(item);
+    }
+    if (change == BEHAVIOUR) {
+        const int which = static_cast<int>(random() % 2);
+        const int behaviour = (scene.Attribute(channel.envelope, which) + 1 +
+                               static_cast<int>(random() % (standin::SCENE_BEHAVIOUR_COUNT - 1))) %
+                              standin::SCENE_BEHAVIOUR_COUNT;
+        scene.SetAttribute(channel.envelope, which, behaviour);
+        return where + ": behaviour " + std::to_string(which) + " alone changed";
+    }
+    if (keys.empty() || change == NEW_KEY) {
+        const double time = (keys.empty() ? 0.0 : keys.back().time) + 1.0 / 64.0;
+        scene.AddKey(channel.id, std::isfinite(time) ? time : 0.0, number);
+        return where + ": a key added";
+    }
+    const standin::KeyState &key = keys[random() % keys.size()];
+    if (change == KEY_VALUE) {
+        scene.AddKey(channel.id, key.time, number);
+        return where + ": one key's value alone changed";
+    }
+    if (change == SHAPE) {
+        scene.SetKeyParameter(key.id, host::LWKEY_SHAPE,
+                              standin::ShapeSlot(static_cast<int>(random() % 6)));
+        return where + ": one key's shape alone changed";
+    }
+    const int tag = host::LWKEY_TENSION + static_cast<int>(random() % 6);
+    scene.SetKeyParameter(key.id, tag, NumberSlot(number));
+    return where + ": one key's parameter " + std::to_string(tag) + " alone changed";
 }
 
 }  // namespace
@@ -96,20 +167,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     std::uint64_t seed = 1469598103934665603ull;
     for (unsigned char byte : input) seed = (seed ^ byte) * 1099511628211ull;
-    ChangeEveryChannel(scene, seed);
+    std::mt19937_64 random(seed);
+    const std::string change = ChangeScene(scene, random);
     std::string written;
     try {
         written = file->Write(scene);
     } catch (const standin::SceneFileError &error) {
-        Fail(error.what(), input);
+        Fail((change + ", then: " + error.what()).c_str(), input);
     }
     standin::Scene again;
     try {
         const standin::SceneFile reread = standin::SceneFile::Read(written, again, "written.lws");
-        if (!SameScene(scene, again)) Fail("the written text read back to another scene", written);
-        if (reread.Write(again) != written) Fail("the written text wrote other bytes", written);
+        if (!SameScene(scene, again))
+            Fail((change + ", then the written text read back to another scene").c_str(), written);
+        if (reread.Write(again) != written)
+            Fail((change + ", then the written text wrote other bytes").c_str(), written);
     } catch (const standin::SceneFileError &error) {
-        Fail(error.what(), written);
+        Fail((change + ", then: " + error.what()).c_str(), written);
     }
     return 0;
 }
