@@ -39,11 +39,34 @@ const std::vector<std::string> CHANNEL_NAMES = {
 const std::vector<std::string> ITEM_NAMES = {
     "Null", "Cube", "cube", "Camera", "Light", "Cube.001", std::string(120, 'N'),
 };
+// Shift_JIS pieces for names: two-byte characters whose lead bytes open and
+// close both lead-byte ranges (0x81, 0x9F; 0xE0, 0xFC), bytes just outside
+// them that are characters of one byte (0x80, 0xA0, 0xDF, 0xFD), and lead
+// bytes with nothing after them.
+const std::vector<std::string> SHIFT_JIS_PIECES = {
+    "\x81\x40", "\x9F\xFC", "\xE0\x40", "\xFC\xFC", "\x82\xA0",  // あ
+    "\x80\x41", "\xA0\x41", "\xDF\x41", "\xFD\x41", "\x81",     "\xFC",
+};
+
 // The last rate makes the frame of a key at time 0 not a number.
 const std::vector<double> RATES = {
     23.976, 29.97,  0.5,   24.0, 25.0,
     30.0,   59.94,  60.0,  7.3,  1e-3,
     1000.0, 1e-300, 1e300, 0.1,  std::numeric_limits<double>::infinity()};
+
+// A name with a Shift_JIS piece at its start or across the last byte that a
+// field of `bytes` bytes keeps (starting two bytes before it to one after),
+// maybe with a channel group's prefix and a character after it.
+std::string PickShiftJisName(FuzzedDataProvider &input, std::size_t bytes, bool channel) {
+    const std::string prefix = channel && input.ConsumeBool() ? "Position." : "";
+    const std::string &piece =
+        SHIFT_JIS_PIECES[input.ConsumeIntegralInRange<std::size_t>(0, SHIFT_JIS_PIECES.size() - 1)];
+    const int placement = input.ConsumeIntegralInRange(0, 4);
+    const std::size_t start = placement == 0 ? prefix.size() : bytes - 3 + placement;
+    std::string name = prefix + std::string(start - prefix.size(), 'n') + piece;
+    if (input.ConsumeBool()) name += "\x82\xA0x";
+    return name;
+}
 
 }  // namespace
 
@@ -165,16 +188,22 @@ void BuildScene(FuzzedDataProvider &input, standin::Scene &scene, World &world) 
     const int itemCount = input.ConsumeIntegralInRange(1, MAX_ITEMS);
     for (int i = 0; i < itemCount; ++i) {
         ModelItem item;
-        item.name = ITEM_NAMES[input.ConsumeIntegralInRange<std::size_t>(0, ITEM_NAMES.size() - 1)];
+        // One past the list: a name in Shift_JIS.
+        const std::size_t name = input.ConsumeIntegralInRange<std::size_t>(0, ITEM_NAMES.size());
+        item.name = name < ITEM_NAMES.size() ? ITEM_NAMES[name]
+                                             : PickShiftJisName(input, ITEM_NAME_BYTES, false);
         item.id = scene.AddItem(item.name);
         Tell("item " + std::to_string(i) + " " + Quoted(item.name));
         const int channelCount = input.ConsumeIntegralInRange(0, MAX_CHANNELS);
         for (int c = 0; c < channelCount; ++c) {
             ModelChannel channel;
-            // The first name comes up more often, so that items share channels.
+            // The first name comes up more often, so that items share
+            // channels; the last pick is a name in Shift_JIS.
             const std::size_t pick =
-                input.ConsumeIntegralInRange<std::size_t>(0, CHANNEL_NAMES.size() + 3);
-            channel.name = CHANNEL_NAMES[pick < CHANNEL_NAMES.size() ? pick : 0];
+                input.ConsumeIntegralInRange<std::size_t>(0, CHANNEL_NAMES.size() + 4);
+            channel.name = pick == CHANNEL_NAMES.size() + 4
+                               ? PickShiftJisName(input, CHANNEL_NAME_BYTES, true)
+                               : CHANNEL_NAMES[pick < CHANNEL_NAMES.size() ? pick : 0];
             channel.type = input.ConsumeIntegralInRange(0, 5);
             const host::ChannelId channelId = scene.AddChannel(item.id, channel.name, channel.type);
             const host::EnvelopeId envelope = scene.Channels(item.id).back().envelope;

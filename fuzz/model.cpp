@@ -7,7 +7,22 @@
 namespace fuzz {
 
 std::string Field(const std::string &name, std::size_t bytes) {
-    return name.substr(0, bytes);
+    // Where each character of the name ends. In code page 932 a byte from
+    // 0x81 to 0x9F or from 0xE0 to 0xFC opens a character of two bytes,
+    // unless it is the name's last byte; every other byte is one character.
+    std::vector<std::size_t> ends;
+    std::size_t at = 0;
+    while (at < name.size()) {
+        const auto byte = static_cast<unsigned char>(name[at]);
+        const bool opensTwo = (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+        at += opensTwo && at + 1 < name.size() ? 2 : 1;
+        ends.push_back(at);
+    }
+    // The field keeps whole characters only.
+    std::size_t kept = 0;
+    for (const std::size_t end : ends)
+        if (end <= bytes) kept = end;
+    return name.substr(0, kept);
 }
 
 std::optional<std::int64_t> FrameOf(double time, double framesPerSecond) {

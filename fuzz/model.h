@@ -70,7 +70,7 @@ struct World {
     ModelClipboard clipboard;
 };
 
-// The first `bytes` bytes of a name (every name here is plain ASCII).
+// The whole Shift_JIS characters of a name that fit in `bytes` bytes.
 std::string Field(const std::string &name, std::size_t bytes);
 
 // A key's frame: its time times the rate, truncated toward zero, and held
