@@ -421,11 +421,10 @@ bool EndsWithSvgClose(const fs::path &file) {
 
 }  // namespace
 
-void WritePastePlot(const fs::path &svg, std::span<const PlottedChannel> channels,
-                    double windowFirstFrame, double windowLastFrame, const std::string &title) {
+void DrawPastePlot(const ReplacementFile &svg, std::span<const PlottedChannel> channels,
+                   double windowFirstFrame, double windowLastFrame, const std::string &title) {
     // The file exists before PLplot starts, which ends the process when it
     // cannot open its output.
-    ReplacementFile temporary(svg);
     {
         const std::lock_guard lock(plotting);
         if (!HasSvgDevice())
@@ -434,15 +433,22 @@ void WritePastePlot(const fs::path &svg, std::span<const PlottedChannel> channel
         {
             PlotStream stream(errors);
             plsdev("svg");
-            plsfnam(temporary.Path().c_str());
+            plsfnam(svg.Path().c_str());
             DrawPage(channels, windowFirstFrame, windowLastFrame, title);
         }
         if (!errors.empty())
-            throw std::runtime_error("PLplot could not draw " + svg.string() + ": " + errors);
+            throw std::runtime_error("PLplot could not draw " + svg.Target().string() + ": " +
+                                     errors);
     }
-    if (!EndsWithSvgClose(temporary.Path()))
-        throw std::runtime_error("the plot for " + svg.string() +
+    if (!EndsWithSvgClose(svg.Path()))
+        throw std::runtime_error("the plot for " + svg.Target().string() +
                                  " was written incomplete (is the disk full?)");
+}
+
+void WritePastePlot(const fs::path &svg, std::span<const PlottedChannel> channels,
+                    double windowFirstFrame, double windowLastFrame, const std::string &title) {
+    ReplacementFile temporary(svg);
+    DrawPastePlot(temporary, channels, windowFirstFrame, windowLastFrame, title);
     temporary.Replace();
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "apps/replace_file.h"
 #include "host/host_api.h"
 #include "standin/scene.h"
 
@@ -61,8 +62,12 @@ class PasteSnapshot {
 
 // Draws one panel per channel (up to three a row) on one SVG page, titled
 // `title`, with the frames windowFirstFrame to windowLastFrame shaded as the
-// pasted window. The file at `svg` is replaced only once the picture is
-// complete. Throws std::runtime_error, saying what failed, when it cannot.
+// pasted window, into `svg`, which the caller puts in place. Throws
+// std::runtime_error, saying what failed, when it cannot.
+void DrawPastePlot(const ReplacementFile &svg, std::span<const PlottedChannel> channels,
+                   double windowFirstFrame, double windowLastFrame, const std::string &title);
+
+// The same picture, put in place of the file at `svg` only once it is complete.
 void WritePastePlot(const std::filesystem::path &svg, std::span<const PlottedChannel> channels,
                     double windowFirstFrame, double windowLastFrame, const std::string &title);
 

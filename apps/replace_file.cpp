@@ -54,14 +54,18 @@ void ReplacementFile::Replace() {
     path_.clear();
 }
 
-void ReplaceFile(const fs::path &path, std::string_view bytes) {
-    ReplacementFile replacement(path);
-    std::ofstream stream(replacement.Path(), std::ios::binary | std::ios::trunc);
+void ReplacementFile::Write(std::string_view bytes) {
+    std::ofstream stream(path_, std::ios::binary | std::ios::trunc);
     stream.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     stream.close();
     if (!stream)
-        throw std::runtime_error("cannot write " + path.string() +
+        throw std::runtime_error("cannot write " + target_.string() +
                                  ": the data could not all be written (is the disk full?)");
+}
+
+void ReplaceFile(const fs::path &path, std::string_view bytes) {
+    ReplacementFile replacement(path);
+    replacement.Write(bytes);
     replacement.Replace();
 }
 

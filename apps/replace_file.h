@@ -19,6 +19,9 @@ class ReplacementFile {
     ReplacementFile &operator=(const ReplacementFile &) = delete;
 
     const std::filesystem::path &Path() const { return path_; }
+    const std::filesystem::path &Target() const { return target_; }
+    // Writes `bytes` as the file's whole content; throws std::runtime_error.
+    void Write(std::string_view bytes);
     // Renames the file over the target; throws std::runtime_error.
     void Replace();
 

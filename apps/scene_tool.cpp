@@ -7,6 +7,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
@@ -253,6 +254,15 @@ void CheckWritable(const std::string &path, const char *what) {
         throw ToolError(std::string("cannot write the ") + what + " " + path + ": it is a folder");
 }
 
+// Whether two paths name the same file, existing or not.
+bool SameFile(const std::string &a, const std::string &b) {
+    std::error_code error;
+    const std::filesystem::path first = std::filesystem::weakly_canonical(a, error);
+    if (error) return a == b;
+    const std::filesystem::path second = std::filesystem::weakly_canonical(b, error);
+    return error ? a == b : first == second;
+}
+
 // The files written so far, so that a failure can say what it left behind.
 using Written = std::vector<std::string>;
 
@@ -267,7 +277,15 @@ void RoundTrip(const Request &request, std::ostream &out, Written &written) {
 
 void CopyAndPaste(const Request &request, std::ostream &out, Written &written) {
     CheckWritable(request.output, "scene");
-    if (!request.plot.empty()) CheckWritable(request.plot, "plot");
+    if (!request.plot.empty()) {
+        CheckWritable(request.plot, "plot");
+        // The picture replaces the file it names, which must not be a scene
+        // the run reads or writes.
+        for (const std::string *scene : {&request.output, &request.source, &request.target})
+            if (!scene->empty() && SameFile(request.plot, *scene))
+                throw ToolError("--plot " + request.plot + " names the scene " + *scene +
+                                ", which the picture would replace");
+    }
     if (!request.frames.empty()) ParseFrames(request.frames);
 
     const standin::LoadedModule module(request.module);
@@ -303,7 +321,10 @@ void CopyAndPaste(const Request &request, std::ostream &out, Written &written) {
     for (PlottedChannel &channel : changed) channel.item = standin::Utf8FromCp932(channel.item);
     // The text first: a scene the file cannot hold is refused before anything is written.
     const std::string text = target.file.Write(scene);
-    const int windowLast = answers.pasteStart + (answers.copyLast - answers.copyFirst);
+    // The pasted window may end past the frames an int holds: the module
+    // computes it wider, and so does the picture.
+    const std::int64_t windowLast =
+        std::int64_t{answers.pasteStart} + (std::int64_t{answers.copyLast} - answers.copyFirst);
     out << "\npasted frames " << answers.copyFirst << " to " << answers.copyLast << " at frame "
         << answers.pasteStart << "; channels changed: " << changed.size() << '\n';
     const auto keys = [](std::size_t count) {
@@ -312,12 +333,21 @@ void CopyAndPaste(const Request &request, std::ostream &out, Written &written) {
     for (const PlottedChannel &channel : changed)
         out << "  " << channel.item << " " << channel.channel << ": " << keys(channel.before.size())
             << " before, " << keys(channel.after.size()) << " after\n";
-    ReplaceFile(request.output, text);
+    // Both files are made whole beside their targets before either is put in
+    // place, so that a failure on the way leaves every file as it was.
+    ReplacementFile sceneFile(request.output);
+    sceneFile.Write(text);
+    std::optional<ReplacementFile> plotFile;
+    if (!request.plot.empty()) {
+        plotFile.emplace(request.plot);
+        DrawPastePlot(*plotFile, changed, answers.pasteStart, static_cast<double>(windowLast),
+                      "Paste from " + source.path + " into " + target.path);
+    }
+    sceneFile.Replace();
     written.push_back(request.output);
     out << "wrote " << request.output << '\n';
-    if (request.plot.empty()) return;
-    WritePastePlot(request.plot, changed, answers.pasteStart, windowLast,
-                   "Paste from " + source.path + " into " + target.path);
+    if (!plotFile) return;
+    plotFile->Replace();
     written.push_back(request.plot);
     out << "plot " << request.plot << '\n';
 }
@@ -386,7 +416,8 @@ int RunSceneTool(const std::vector<std::string> &arguments,
     try {
         app.parse(static_cast<int>(argv.size()), argv.data());
     } catch (const CLI::ParseError &error) {
-        return app.exit(error, out, err);
+        // Help is an answer; anything else is a refusal, and ends like one.
+        return app.exit(error, out, err) == 0 ? 0 : 1;
     }
 
     Written written;

@@ -124,6 +124,14 @@ TEST_F(SceneToolTest, PastesWithinOneSceneAndMayReplaceItsInput) {
     EXPECT_EQ(std::distance(fs::directory_iterator(folder.Path()), fs::directory_iterator()), 1);
 }
 
+TEST_F(SceneToolTest, DrawsAPasteWhoseWindowEndsPastTheLastFrameAnIntHolds) {
+    const Run run =
+        Tool({Sample("walk.lws"), "--from", "Runner", "--to", "Hurdle", "--at", "2147483647", "-o",
+              Output(), "--plot", (folder.Path() / "paste.svg").string()});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(fs::exists(folder.Path() / "paste.svg"));
+}
+
 TEST_F(SceneToolTest, RefusesBadInputsAndWritesNothing) {
     ExpectRefused({Sample("walk.lws"), "--from", "Runner", "--to", "Nobody", "-o", Output()},
                   "has no item named \"Nobody\"; its items are: Runner, Tracker, Hurdle");
@@ -139,6 +147,17 @@ TEST_F(SceneToolTest, RefusesBadInputsAndWritesNothing) {
     ExpectRefused({Sample("walk.lws"), "--from", "Runner", "--to", "Hurdle", "--frames", "10", "-o",
                    Output()},
                   "--frames takes FIRST:LAST");
+    // The picture would replace the scene it names.
+    for (const std::string &scene : {Output(), Sample("walk.lws")})
+        ExpectRefused({Sample("walk.lws"), "--from", "Runner", "--to", "Hurdle", "-o", Output(),
+                       "--plot", scene},
+                      "which the picture would replace");
+    // A picture that cannot be made leaves the scene unwritten too.
+    ExpectRefused({Sample("walk.lws"), "--from", "Runner", "--to", "Hurdle", "-o", Output(),
+                   "--plot", "/proc/tamberlo-test.svg"},
+                  "cannot write /proc/tamberlo-test.svg");
+    const Run malformed = Tool({Sample("walk.lws"), "--frames"});
+    EXPECT_EQ(malformed.status, 1) << malformed.err;
 
     // Scenes of the test's own, kept apart from the folder the tool writes into.
     const tamberlo_test::TemporaryFolder inputs;
