@@ -316,10 +316,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         const auto found = before.find(name);
         const bool changed = found == before.end() || found->second != bytes;
         if (!changed) continue;
-        const bool scene = Among(named.scenes, name), plot = Among(named.plots, name);
-        if (!scene && !plot) fail(name + " changed or appeared, but no option named it");
-        if (!(scene && ReadsBackAsAScene(bytes)) && !(plot && IsWholeSvg(bytes)))
-            fail(name + " is neither a whole scene nor a whole SVG page");
+        // A file that was there is replaced only by a scene -o names (an
+        // input among them); a new file is that scene or a picture.
+        if (Among(named.scenes, name)) {
+            if (!ReadsBackAsAScene(bytes)) fail(name + ", named by -o, is not a whole scene");
+        } else if (found != before.end() || !Among(named.plots, name)) {
+            fail(name + " changed or appeared, but no option named it");
+        } else if (!IsWholeSvg(bytes)) {
+            fail(name + ", named by --plot, is not a whole SVG page");
+        }
     }
     for (const auto &[name, bytes] : before)
         if (after.count(name) == 0) fail(name + " is gone");
