@@ -19,7 +19,7 @@
 #include "apps/print.h"
 #include "standin/standin.h"
 #if TAMBERLO_HAS_PASTE_PLOT
-#include "apps/paste_plot.h"
+#include "output/paste_plot.h"
 #endif
 
 namespace {

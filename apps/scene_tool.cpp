@@ -14,10 +14,10 @@
 #include <stdexcept>
 
 #include "apps/labels.h"
-#include "apps/paste_plot.h"
 #include "apps/print.h"
-#include "apps/replace_file.h"
-#include "standin/scene_file.h"
+#include "output/paste_plot.h"
+#include "output/replace_file.h"
+#include "scenefile/scene_file.h"
 #include "standin/standin.h"
 #include "standin/text.h"
 

@@ -1,3 +1,5 @@
+// apps/: the programs (the demo, standin-cli, tamberlo-scene) and their helpers.
+//
 // tamberlo-scene: copies motion between LightWave scene files with the
 // Tamberlo module, headless, in the stand-in Layout host, acting on the
 // module's panels as a person would; or reads one scene and writes it back.

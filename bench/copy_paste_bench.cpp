@@ -20,8 +20,8 @@
 
 #include "bench/direct_calls.h"
 #include "bench/scenes.h"
+#include "entry/activation.h"
 #include "model/motion_clipboard.h"
-#include "module/activation.h"
 #include "standin/standin.h"
 
 #ifndef TAMBERLO_MODULE_PATH

@@ -5,11 +5,11 @@
 #include <optional>
 
 #include "model/frames.h"
-#include "module/keys.h"
-#include "module/panel.h"
-#include "module/selection.h"
-#include "module/services.h"
-#include "module/texts.h"
+#include "services/keys.h"
+#include "services/panel.h"
+#include "services/selection.h"
+#include "services/services.h"
+#include "services/texts.h"
 
 namespace bench {
 

@@ -1,3 +1,5 @@
+// bench/: the benchmarks of copy and paste, and the takes they measure.
+//
 // The scenes every benchmark works on: motion-capture takes of a given size
 // and shape, with items to copy from and items to paste onto.
 #pragma once

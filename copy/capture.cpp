@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "module/keys.h"
+#include "services/keys.h"
 
 namespace tamberlo {
 

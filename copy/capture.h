@@ -5,7 +5,7 @@
 #include "model/frames.h"
 #include "model/item_table.h"
 #include "model/motion_clipboard.h"
-#include "module/services.h"
+#include "services/services.h"
 
 namespace tamberlo {
 

@@ -6,9 +6,9 @@
 #include "copy/capture.h"
 #include "copy/copy_session.h"
 #include "model/channel_groups.h"
-#include "module/panel.h"
-#include "module/selection.h"
-#include "module/texts.h"
+#include "services/panel.h"
+#include "services/selection.h"
+#include "services/texts.h"
 
 namespace tamberlo {
 

@@ -1,3 +1,5 @@
+// copy/: the copy command: its panel, its callbacks and the capture of keys.
+//
 // The copy command: its panel, the panel's callbacks and the capture of keys.
 #pragma once
 

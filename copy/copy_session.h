@@ -7,7 +7,7 @@
 
 #include "host/host_api.h"
 #include "model/item_table.h"
-#include "module/services.h"
+#include "services/services.h"
 
 namespace tamberlo {
 

@@ -1,4 +1,4 @@
-#include "module/activation.h"
+#include "entry/activation.h"
 
 #include "copy/copy_command.h"
 #include "paste/paste_command.h"

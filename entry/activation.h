@@ -1,3 +1,5 @@
+// entry/: what Layout calls: the descriptor, its servers and their activations.
+//
 // The four servers' activation functions, as the host calls them.
 #pragma once
 

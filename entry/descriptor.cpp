@@ -1,6 +1,6 @@
 // The module's one exported symbol: the descriptor the host reads at load.
+#include "entry/activation.h"
 #include "host/host_api.h"
-#include "module/activation.h"
 
 #if defined(_WIN32)
 #define TAMBERLO_EXPORT __declspec(dllexport)

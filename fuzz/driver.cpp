@@ -34,11 +34,11 @@
 #include <string>
 #include <vector>
 
+#include "apps/labels.h"
 #include "fuzz/generator.h"
 #include "fuzz/model.h"
 #include "fuzz/story.h"
 #include "standin/standin.h"
-#include "tests/labels.h"
 
 namespace fuzz {
 namespace {
@@ -50,16 +50,16 @@ constexpr const char *COPY = "Ruxo_Tamberlo copy";
 constexpr const char *PASTE = "Ruxo_Tamberlo paste";
 
 // Labels and messages as the user reads them.
-constexpr const char *START_FRAME = tamberlo_test::labels::START_FRAME;
-constexpr const char *END_FRAME = tamberlo_test::labels::END_FRAME;
-constexpr const char *ITEM_LIST = tamberlo_test::labels::ITEM;
-constexpr const char *CHANNEL_LIST = tamberlo_test::labels::CHANNEL;
-constexpr const char *ENABLED = tamberlo_test::labels::ENABLED;
-constexpr const char *GROUP_POPUP = tamberlo_test::labels::SWITCH_ALL;
-constexpr const char *PASTE_START = tamberlo_test::labels::PASTE_START_FRAME;
-constexpr const char *NOTHING_COPIED = tamberlo_test::labels::NOTHING_COPIED;
-constexpr const char *NO_ITEM_SELECTED = tamberlo_test::labels::NO_ITEM_SELECTED;
-constexpr const char *COUNT_MISMATCH = tamberlo_test::labels::COUNT_MISMATCH;
+constexpr const char *START_FRAME = apps::labels::START_FRAME;
+constexpr const char *END_FRAME = apps::labels::END_FRAME;
+constexpr const char *ITEM_LIST = apps::labels::ITEM;
+constexpr const char *CHANNEL_LIST = apps::labels::CHANNEL;
+constexpr const char *ENABLED = apps::labels::ENABLED;
+constexpr const char *GROUP_POPUP = apps::labels::SWITCH_ALL;
+constexpr const char *PASTE_START = apps::labels::PASTE_START_FRAME;
+constexpr const char *NOTHING_COPIED = apps::labels::NOTHING_COPIED;
+constexpr const char *NO_ITEM_SELECTED = apps::labels::NO_ITEM_SELECTED;
+constexpr const char *COUNT_MISMATCH = apps::labels::COUNT_MISMATCH;
 
 constexpr int MAX_OPERATIONS = 6;
 constexpr int MAX_STEPS = 10;

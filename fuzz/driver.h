@@ -1,3 +1,5 @@
+// fuzz/: the fuzzers, the stories they tell, and their replay on any module.
+//
 // The stories of the copy-and-paste fuzzer: each input is read into a random
 // scene and a few copy and paste commands run through a loaded module, and
 // after every command the host's scene is checked against the reference

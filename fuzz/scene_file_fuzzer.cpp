@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "standin/scene_file.h"
+#include "scenefile/scene_file.h"
 #include "standin/standin.h"
 
 namespace {

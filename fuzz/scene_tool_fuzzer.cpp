@@ -28,8 +28,8 @@
 #include <vector>
 
 #include "apps/scene_tool.h"
+#include "scenefile/scene_file.h"
 #include "standin/scene.h"
-#include "standin/scene_file.h"
 
 #ifndef TAMBERLO_MODULE_DIR
 #error "TAMBERLO_MODULE_DIR must name the folder of the module the tool loads"

@@ -1,3 +1,5 @@
+// host/: the contract between Layout and a module, and nothing else.
+//
 // The contract between Layout and a plug-in module, as Tamberlo uses it.
 //
 // Everything the module needs from its host is declared here and nowhere else:

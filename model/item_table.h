@@ -1,3 +1,5 @@
+// model/: the module's plain data and rules, which never call the host.
+//
 // The snapshot of the selected items and their channels that one copy or
 // paste activation works on.
 #pragma once

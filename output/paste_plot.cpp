@@ -1,4 +1,4 @@
-#include "apps/paste_plot.h"
+#include "output/paste_plot.h"
 
 #include <plplot/plplot.h>
 
@@ -13,8 +13,8 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "apps/replace_file.h"
-#include "standin/scene_file.h"
+#include "output/replace_file.h"
+#include "scenefile/scene_file.h"
 
 namespace apps {
 

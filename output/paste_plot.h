@@ -1,3 +1,5 @@
+// output/: what the programs write: the picture of a paste, files replaced whole.
+//
 // A picture of what a paste did: for each channel of the target items that the
 // paste changed or created, its keys before and after against frames, with the
 // pasted frames shaded. Shared by the command-line programs.
@@ -9,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "apps/replace_file.h"
 #include "host/host_api.h"
+#include "output/replace_file.h"
 #include "standin/scene.h"
 
 namespace apps {

@@ -1,4 +1,4 @@
-#include "apps/replace_file.h"
+#include "output/replace_file.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -4,11 +4,11 @@
 
 #include "model/item_table.h"
 #include "model/motion_clipboard.h"
-#include "module/panel.h"
-#include "module/selection.h"
-#include "module/services.h"
-#include "module/texts.h"
 #include "paste/transfer.h"
+#include "services/panel.h"
+#include "services/selection.h"
+#include "services/services.h"
+#include "services/texts.h"
 
 namespace tamberlo {
 

@@ -1,3 +1,5 @@
+// paste/: the paste command: its checks, its panel and the transfer of keys.
+//
 // The paste command: its checks, its panel and the transfer of keys.
 #pragma once
 

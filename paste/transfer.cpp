@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "model/frames.h"
-#include "module/keys.h"
+#include "services/keys.h"
 
 namespace tamberlo {
 

@@ -1,3 +1,5 @@
+// pe32/: 32-bit Windows DLLs loaded and run in a 32-bit Linux process.
+//
 // A 32-bit Windows DLL loaded into this 32-bit Linux process the way Windows
 // loads one: its sections mapped at its preferred base or relocated, its
 // imports bound to the runtime of runtime.h, its thread-local data set up for

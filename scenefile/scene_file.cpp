@@ -1,7 +1,7 @@
 // Scene files: the reader keeps every line and remembers where each item's
 // motion block lies and what its channels held when read; the writer gives
 // back the lines of everything unchanged and writes the changed channels anew.
-#include "standin/scene_file.h"
+#include "scenefile/scene_file.h"
 
 #include <algorithm>
 #include <charconv>

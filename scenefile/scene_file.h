@@ -1,3 +1,5 @@
+// scenefile/: scene files read into the stand-in's scene and written back.
+//
 // LightWave scene files (text, "LWSC", versions 3 to 5) read into the
 // stand-in's scene and written back from it.
 //

@@ -1,4 +1,4 @@
-#include "module/keys.h"
+#include "services/keys.h"
 
 namespace tamberlo {
 

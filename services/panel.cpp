@@ -1,4 +1,4 @@
-#include "module/panel.h"
+#include "services/panel.h"
 
 namespace tamberlo {
 

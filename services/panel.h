@@ -12,7 +12,7 @@
 #include <cstdint>
 
 #include "host/host_api.h"
-#include "module/services.h"
+#include "services/services.h"
 
 namespace tamberlo {
 

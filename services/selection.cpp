@@ -1,4 +1,4 @@
-#include "module/selection.h"
+#include "services/selection.h"
 
 namespace tamberlo {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "model/item_table.h"
-#include "module/services.h"
+#include "services/services.h"
 
 namespace tamberlo {
 

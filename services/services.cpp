@@ -1,4 +1,4 @@
-#include "module/services.h"
+#include "services/services.h"
 
 namespace tamberlo {
 

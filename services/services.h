@@ -1,3 +1,5 @@
+// services/: what both commands use of the host, and the texts they show.
+//
 // The host services one activation works with, fetched once at its start.
 #pragma once
 

@@ -1,3 +1,5 @@
+// standin/: the stand-in Layout host, and nothing but the host.
+//
 // The stand-in Layout host, all of it: a headless host that holds a scene,
 // offers the animation, message and panel services over it, shows panels to a
 // scripted user and loads plug-in modules through their descriptor.

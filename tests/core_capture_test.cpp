@@ -6,8 +6,8 @@
 #include <limits>
 #include <string>
 
+#include "entry/activation.h"
 #include "model/motion_clipboard.h"
-#include "module/activation.h"
 #include "standin/standin.h"
 #include "tests/fixture.h"
 #include "tests/labels.h"

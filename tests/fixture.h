@@ -1,3 +1,5 @@
+// tests/: the suites, one file per group, and the fixtures they share.
+//
 // A fresh stand-in host and the copy and paste a user runs in it, for the
 // suites that drive the module's commands. How a server is reached is the
 // suite's own: through the loaded module, or straight into the module's

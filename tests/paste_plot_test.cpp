@@ -1,5 +1,5 @@
 // The picture of a paste: which channels it holds, and how its file is written.
-#include "apps/paste_plot.h"
+#include "output/paste_plot.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "standin/scene_file.h"
+#include "scenefile/scene_file.h"
 #include "standin/standin.h"
 #include "tests/scene_files.h"
 

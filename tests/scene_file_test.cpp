@@ -1,7 +1,7 @@
 // Scene files in the stand-in host: what a file reads into, the byte-identical
 // round trip, channels written anew, what the format cannot hold, and
 // malformed files.
-#include "standin/scene_file.h"
+#include "scenefile/scene_file.h"
 
 #include <gtest/gtest.h>
 

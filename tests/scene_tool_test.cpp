@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "standin/scene_file.h"
+#include "scenefile/scene_file.h"
 #include "standin/standin.h"
 #include "tests/scene_files.h"
 
