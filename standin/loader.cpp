@@ -49,17 +49,17 @@ void *LoadedModule::Library::Find(const char *name) const {
     return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(system_), name));
 }
 #else
+#if TAMBERLO_LOADS_PE32
 namespace {
 
-#if TAMBERLO_LOADS_PE32
 bool IsWindowsDll(const std::string &path) {
     char magic[2] = {};
     std::ifstream(path, std::ios::binary).read(magic, sizeof magic);
     return magic[0] == 'M' && magic[1] == 'Z';
 }
-#endif
 
 }  // namespace
+#endif
 
 LoadedModule::Library::Library(const std::string &path) {
 #if TAMBERLO_LOADS_PE32

@@ -12,7 +12,9 @@ namespace failing_allocator {
 enum class Mode { Off, Once, FromThenOn };
 
 // Finds the loaded library whose path ends with `suffix`; only calls made
-// from its code are counted. Call again after every load.
+// from its code are counted. Call again after every load. A Windows DLL that
+// the PE32 loader runs allocates through the loader's runtime, which asks
+// here for each allocation of the DLL's own code.
 bool WatchLibrary(const std::string &suffix);
 
 // Starts counting the watched library's allocations from zero.
