@@ -67,15 +67,8 @@ std::string ReadBytes(const fs::path &path) {
 }
 
 // A fresh folder: the three samples, a text that is no scene, and a
-// subfolder holding a scene of its own. It goes with the process.
+// subfolder holding a scene of its own.
 void MakeFolder() {
-    static const bool removedAtExit = [] {
-        return std::atexit([] {
-                   std::error_code ignored;
-                   fs::remove_all(Folder(), ignored);
-               }) == 0;
-    }();
-    (void)removedAtExit;
     std::error_code ignored;
     fs::remove_all(Folder(), ignored);
     fs::create_directories(Folder() / "sub");
@@ -279,6 +272,15 @@ bool IsWholeSvg(const std::string &bytes) {
 }
 
 }  // namespace
+
+// The folder goes with the process.
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+    std::atexit([] {
+        std::error_code ignored;
+        fs::remove_all(Folder(), ignored);
+    });
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     FuzzedDataProvider input(data, size);

@@ -14,7 +14,6 @@ namespace pe32 {
 
 namespace {
 
-constexpr std::uint32_t PAGE_SIZE = 0x1000;
 constexpr std::uint32_t DLL_PROCESS_DETACH = 0;
 constexpr std::uint32_t DLL_PROCESS_ATTACH = 1;
 constexpr std::uint16_t RELOCATION_NONE = 0;

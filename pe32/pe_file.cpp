@@ -12,7 +12,6 @@ constexpr std::uint16_t MACHINE_AMD64 = 0x8664;
 constexpr std::uint16_t MAGIC_PE32 = 0x010b;
 constexpr std::uint16_t MAGIC_PE32_PLUS = 0x020b;
 constexpr std::uint16_t CHARACTERISTIC_DLL = 0x2000;
-constexpr std::uint32_t PAGE_SIZE = 0x1000;
 // No DLL of ours comes near this; a larger size is a damaged header, and
 // would only make the loader reserve address space for nothing.
 constexpr std::uint32_t LARGEST_IMAGE = 256u << 20;

@@ -42,6 +42,9 @@ struct Section {
     std::uint32_t CopiedSize() const { return std::min(fileSize, MappedSize()); }
 };
 
+// The size of the pages an image is mapped and protected in.
+inline constexpr std::uint32_t PAGE_SIZE = 0x1000;
+
 // Section characteristics: what the mapped pages may be used for.
 inline constexpr std::uint32_t SECTION_EXECUTE = 0x20000000;
 inline constexpr std::uint32_t SECTION_READ = 0x40000000;

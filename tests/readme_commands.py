@@ -36,15 +36,10 @@ def expect(condition, what):
 
 
 @dataclass
-class Ran:
-    output: str
-
-
-@dataclass
 class Command:
     shown: str
     run: Optional[str] = None  # what runs instead of the command shown: its quick form
-    check: Callable[[Ran], None] = lambda ran: None
+    check: Callable[[str], None] = lambda output: None
     not_run: Optional[str] = None  # why it is not run here
 
 
@@ -83,20 +78,20 @@ def run(command):
                             errors="replace")
     if result.returncode != 0:
         raise CheckFailed(f"exit status {result.returncode}:\n{result.stdout}")
-    return Ran(result.stdout)
+    return result.stdout
 
 
 # --- What is checked of a command's outcome --------------------------------
 
-def lists_the_four_servers(ran):
-    servers = re.findall(r'server \d: LayoutGeneric "(Ruxo_Tamberlo \w+)"', ran.output)
+def lists_the_four_servers(output):
+    servers = re.findall(r'server \d: LayoutGeneric "(Ruxo_Tamberlo \w+)"', output)
     expect(servers == [f"Ruxo_Tamberlo {name}" for name in ("copy", "paste", "save", "load")],
            f"the servers listed are {servers}")
 
 
-def traces_the_copy(ran):
-    lists_the_four_servers(ran)
-    expect('activate "Ruxo_Tamberlo copy" version 2 -> 0' in ran.output, "no trace of the copy")
+def traces_the_copy(output):
+    lists_the_four_servers(output)
+    expect('activate "Ruxo_Tamberlo copy" version 2 -> 0' in output, "no trace of the copy")
 
 
 def svg(path):
@@ -113,19 +108,19 @@ def demo_session(output):
 linux_demo = []
 
 
-def demo_drew_its_paste(ran):
-    expect("demo-paste.svg" in ran.output, "the demo does not say where it drew")
+def demo_drew_its_paste(output):
+    expect("demo-paste.svg" in output, "the demo does not say where it drew")
     svg(ROOT / "build/default/demo-paste.svg")
-    linux_demo.append(demo_session(ran.output))
+    linux_demo.append(demo_session(output))
 
 
-def dll_demo_is_the_linux_one(ran):
-    expect("module ./build/windows/Tamberlo.p" in ran.output, "the demo did not load the DLL")
-    expect(linux_demo and demo_session(ran.output) == linux_demo[-1],
+def dll_demo_is_the_linux_one(output):
+    expect("module ./build/windows/Tamberlo.p" in output, "the demo did not load the DLL")
+    expect(linux_demo and demo_session(output) == linux_demo[-1],
            "the DLL's demo differs from the Linux build's")
 
 
-def package_holds_three_files(ran):
+def package_holds_three_files(output):
     with zipfile.ZipFile(ROOT / "build/windows/Tamberlo-1.0.0-win32.zip") as package:
         names = sorted(name for name in package.namelist() if not name.endswith("/"))
     expect(names == [f"Tamberlo-1.0.0-win32/{name}" for name in ("INSTALL.txt", "LICENSE.txt", "Tamberlo.p")],
@@ -140,31 +135,31 @@ def reads_back_unchanged(path):
         expect(again.read_bytes() == path.read_bytes(), f"{path} does not read back unchanged")
 
 
-def pasted_into_stage(ran):
-    expect("wrote" in ran.output, "tamberlo-scene does not say what it wrote")
+def pasted_into_stage(output):
+    expect("wrote" in output, "tamberlo-scene does not say what it wrote")
     reads_back_unchanged(ROOT / "build/stage-pasted.lws")
     expect((ROOT / "build/stage-pasted.lws").read_bytes() != (ROOT / "samples/stage.lws").read_bytes(),
            "the paste changed nothing")
     svg(ROOT / "build/stage-pasted.svg")
 
 
-def walk_round_trip(ran):
+def walk_round_trip(output):
     expect((ROOT / "build/walk.lws").read_bytes() == (ROOT / "samples/walk.lws").read_bytes(),
            "the round trip changed walk.lws")
 
 
-def fuzzer_ran(ran):
-    expect(re.search(r"Done \d+ runs|Executed .* in \d+ ms", ran.output) is not None,
+def fuzzer_ran(output):
+    expect(re.search(r"Done \d+ runs|Executed .* in \d+ ms", output) is not None,
            "the fuzzer reports no runs")
 
 
-def bench_table(ran):
-    expect("module ns/key" in ran.output and "clipboard" in ran.output, "no benchmark table")
-    expect("fail" not in ran.output.lower(), "a benchmark failed")
+def bench_table(output):
+    expect("module ns/key" in output and "clipboard" in output, "no benchmark table")
+    expect("fail" not in output.lower(), "a benchmark failed")
 
 
-def ctest_passed(ran):
-    expect("100% tests passed" in ran.output, "not every test passed")
+def ctest_passed(output):
+    expect("100% tests passed" in output, "not every test passed")
 
 
 def wine_reason():
