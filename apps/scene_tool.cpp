@@ -266,11 +266,21 @@ bool SameFile(const std::string &a, const std::string &b) {
 // The files written so far, so that a failure can say what it left behind.
 using Written = std::vector<std::string>;
 
+// The scene's text, made a piece at a time straight into its new file, so
+// that a large scene is never held twice. A scene the file cannot hold is
+// refused here, and the new file goes with the ReplacementFile.
+void WriteScene(const LoadedScene &scene, ReplacementFile &file) {
+    scene.file.Write(scene.host->Scene(), [&file](std::string_view bytes) { file.Append(bytes); });
+    file.Finish();
+}
+
 void RoundTrip(const Request &request, std::ostream &out, Written &written) {
     CheckWritable(request.output, "scene");
     const LoadedScene scene(request.source);
     Describe(out, "scene", scene);
-    ReplaceFile(request.output, scene.file.Write(scene.host->Scene()));
+    ReplacementFile sceneFile(request.output);
+    WriteScene(scene, sceneFile);
+    sceneFile.Replace();
     written.push_back(request.output);
     out << "wrote " << request.output << '\n';
 }
@@ -319,8 +329,9 @@ void CopyAndPaste(const Request &request, std::ostream &out, Written &written) {
     std::vector<PlottedChannel> changed = before.ChangedChannels(scene);
     // Item names are shown as the panels show them.
     for (PlottedChannel &channel : changed) channel.item = standin::Utf8FromCp932(channel.item);
-    // The text first: a scene the file cannot hold is refused before anything is written.
-    const std::string text = target.file.Write(scene);
+    // The scene first: one the file cannot hold is refused before anything is written.
+    ReplacementFile sceneFile(request.output);
+    WriteScene(target, sceneFile);
     // The pasted window may end past the frames an int holds: the module
     // computes it wider, and so does the picture.
     const std::int64_t windowLast =
@@ -335,8 +346,6 @@ void CopyAndPaste(const Request &request, std::ostream &out, Written &written) {
             << " before, " << keys(channel.after.size()) << " after\n";
     // Both files are made whole beside their targets before either is put in
     // place, so that a failure on the way leaves every file as it was.
-    ReplacementFile sceneFile(request.output);
-    sceneFile.Write(text);
     std::optional<ReplacementFile> plotFile;
     if (!request.plot.empty()) {
         plotFile.emplace(request.plot);

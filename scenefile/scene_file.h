@@ -3,31 +3,26 @@
 // LightWave scene files (text, "LWSC", versions 3 to 5) read into the
 // stand-in's scene and written back from it.
 //
-// Reading keeps every line of the file. Writing gives back the very bytes of
-// each line whose content the scene still holds unchanged, and writes anew
-// only the motion channels whose keys or behaviours changed (or that a paste
-// created), in the style of the file's other channel blocks. Reading a file
-// and writing it with no change in between therefore gives the same bytes.
+// A motion-capture scene holds millions of keys, so reading keeps no text of
+// the file and no copy of its keys: only where each motion block and channel
+// block lies, and how many edits each envelope had when read. Writing gives
+// back the very bytes of each part the scene still holds unchanged, read
+// again from the file, which stays open meanwhile, and writes anew only the
+// motion channels whose keys or behaviours changed (or that a paste created),
+// in the style of the file's other channel blocks. Reading a file and writing
+// it with no change in between therefore gives the same bytes.
 //
-// How the file's motion maps onto the host's envelopes:
-//   Key <value> <time> <shape> <p1> <p2> <p3> <p4> <p5> <p6>
-//     value -> LWKEY_VALUE, time (seconds) -> LWKEY_TIME (doubles);
-//     shape -> LWKEY_SHAPE, a 32-bit integer 0..5 in the slot's first four
-//              bytes (host byte order), the other four zero;
-//     p1..p6 -> LWKEY_TENSION, LWKEY_CONTINUITY, LWKEY_BIAS, LWKEY_PARAM_0,
-//              LWKEY_PARAM_1, LWKEY_PARAM_2 (doubles);
-//     LWKEY_PARAM_3 has no place in the file: zero.
-//   Behaviors <pre> <post> -> envelope attributes 0 and 1; attribute 2 has no
-//     place in the file: zero.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/host_api.h"
@@ -68,24 +63,38 @@ class SceneFile {
         int line = 0;  // where the item starts, from 1
     };
 
+    // How far reading or writing has come: bytes done of the file's size.
+    using Progress = std::function<void(std::size_t done, std::size_t total)>;
+    // Takes the text of a written scene piece by piece, in order.
+    using Sink = std::function<void(std::string_view bytes)>;
+
     // Reads the text of a scene file into `scene`, which must hold nothing
     // yet; `fileName` names the file in error messages. Throws
     // SceneFileError for a text that is not a scene file of versions 3 to 5
     // or whose motion is malformed.
     static SceneFile Read(std::string text, Scene &scene, std::string fileName);
-    // Reads the file at `path` likewise.
-    static SceneFile Load(const std::filesystem::path &path, Scene &scene);
+    // Reads the file at `path` likewise, a piece at a time. The file stays
+    // open for writing to read its unchanged parts again; one that is not a
+    // regular file (a pipe) is read whole into memory instead.
+    static SceneFile Load(const std::filesystem::path &path, Scene &scene,
+                          const Progress &progress = {});
 
     // The text of the scene as it stands now. Throws SceneFileError, naming
     // each problem, when the scene holds something the format cannot: a
     // channel other than the nine, a key parameter or attribute without a
     // place in the file, a number that is not finite, an item the file does
-    // not hold.
+    // not hold; and when the file read has changed since.
     std::string Write(const Scene &scene) const;
+    // The same text, handed to `sink` as it is made, so that no second copy
+    // of a large scene is held. It throws as the other does, possibly after
+    // some of the text has gone to the sink, which the caller then discards.
+    void Write(const Scene &scene, const Sink &sink, const Progress &progress = {}) const;
 
     int Version() const { return version_; }
     const std::string &FileName() const { return fileName_; }
     std::span<const Item> Items() const { return items_; }
+    // The size of the text read, in bytes.
+    std::size_t Size() const;
 
     ~SceneFile();
     SceneFile(SceneFile &&) noexcept;
@@ -96,10 +105,9 @@ class SceneFile {
   private:
     SceneFile();
     std::string fileName_;
-    std::string text_;
     int version_ = 0;
     std::vector<Item> items_;
-    std::unique_ptr<Layout> layout_;  // where each line and motion block is
+    std::unique_ptr<Layout> layout_;  // where each motion block lies, and the bytes read
 };
 
 }  // namespace standin

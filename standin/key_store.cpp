@@ -221,6 +221,7 @@ void KeyStore::Kill(Place place) {
 
 host::KeyId KeyStore::Create(EnvelopeKeys &keys, double time, double value) {
     if (!std::isfinite(time)) return nullptr;
+    keys.NoteEdit();
     const Place place = Locate(keys, time);
     if (place.block != nullptr && place.index < place.block->keys.size()) {
         KeyRecord &existing = place.block->keys[place.index];
@@ -262,9 +263,18 @@ KeyRecord *KeyStore::Find(host::KeyId key) {
     return slot == nullptr ? nullptr : Find(*slot->block->owner, key);
 }
 
+KeyRecord *KeyStore::FindToChange(host::KeyId key) {
+    const Slot *slot = LiveSlot(key);
+    if (slot == nullptr) return nullptr;
+    EnvelopeKeys &keys = *slot->block->owner;
+    keys.NoteEdit();
+    return Find(keys, key);
+}
+
 void KeyStore::Destroy(host::KeyId key) {
     Slot *slot = LiveSlot(key);
     if (slot == nullptr) return;
+    slot->block->owner->NoteEdit();
     Kill({slot->block, IndexIn(*slot->block, slot->time)});
     slot->block = nullptr;
     ++slot->generation;
@@ -281,6 +291,7 @@ bool KeyStore::Move(host::KeyId key, double time) {
     if (taken.block != nullptr && taken.index < taken.block->keys.size() &&
         taken.block->keys[taken.index].time == time && taken.block->keys[taken.index].Live())
         return false;
+    keys.NoteEdit();
     const Place from{slot->block, IndexIn(*slot->block, slot->time)};
     KeyRecord record = from.block->keys[from.index];
     Kill(from);

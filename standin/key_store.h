@@ -50,6 +50,13 @@ class EnvelopeKeys {
     ~EnvelopeKeys();
 
     std::size_t Count() const { return count_; }
+    // How many times the envelope has been changed: a key created, destroyed,
+    // moved or rewritten, or an attribute set. Two equal counts mean nothing
+    // changed in between, which lets a reader of the scene skip comparing
+    // millions of keys. The store counts its own changes; whoever writes a
+    // record or an attribute in place notes it here.
+    std::uint64_t Edits() const { return edits_; }
+    void NoteEdit() { ++edits_; }
 
     // Calls `visit(record)` for every key, in time order.
     template <typename Visit>
@@ -65,6 +72,7 @@ class EnvelopeKeys {
 
     std::vector<std::unique_ptr<KeyBlock>> blocks_;
     std::size_t count_ = 0;
+    std::uint64_t edits_ = 0;
     Cursor cursor_;
 };
 
@@ -93,6 +101,8 @@ class KeyStore {
     // null. The record stays valid until the next change to the store.
     KeyRecord *Find(EnvelopeKeys &keys, host::KeyId key);
     KeyRecord *Find(host::KeyId key);
+    // The key, to be changed in place: its envelope notes the edit.
+    KeyRecord *FindToChange(host::KeyId key);
     // Removes a live key; its handle is stale from then on.
     void Destroy(host::KeyId key);
     // Moves a live key to another time, keeping its handle and parameters;

@@ -165,16 +165,25 @@ host::KeyId Scene::AddKey(host::ChannelId channel, double time, double value) {
     return impl_->CreateKey(envelope, time, value);
 }
 
+host::KeyId Scene::AddKey(host::ChannelId channel, double time, double value,
+                          const host::KeyRawSlots &parameters) {
+    const host::KeyId key = AddKey(channel, time, value);
+    Require(impl_->keyStore.FindToChange(key), "key").parameters = parameters;
+    return key;
+}
+
 void Scene::SetKeyParameter(host::KeyId key, int tag, const host::KeySlot &slot) {
     if (tag < host::LWKEY_SHAPE || tag >= host::KEY_PARAMETER_COUNT)
         throw std::out_of_range("key parameter tags run from 2 to 9");
-    Require(impl_->FindKey(key), "key")
+    Require(impl_->keyStore.FindToChange(key), "key")
         .parameters[static_cast<std::size_t>(tag - host::LWKEY_SHAPE)] = slot;
 }
 
 void Scene::SetAttribute(host::EnvelopeId envelope, int attribute, int value) {
-    Require(impl_->FindEnvelope(envelope), "envelope").attributes[RequireAttribute(attribute)] =
-        value;
+    Impl::Envelope &record = Require(impl_->FindEnvelope(envelope), "envelope");
+    const std::size_t index = RequireAttribute(attribute);
+    record.keys.NoteEdit();
+    record.attributes[index] = value;
 }
 
 int Scene::Attribute(host::EnvelopeId envelope, int attribute) const {
@@ -226,6 +235,10 @@ std::vector<KeyState> Scene::Keys(host::EnvelopeId envelope) const {
         states.push_back(KeyState{key.id, key.value, key.time, key.parameters});
     });
     return states;
+}
+
+std::uint64_t Scene::EnvelopeEdits(host::EnvelopeId envelope) const {
+    return Require(impl_->FindEnvelope(envelope), "envelope").keys.Edits();
 }
 
 std::size_t Scene::KeyCount(host::EnvelopeId envelope) const {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -59,6 +60,9 @@ class Scene {
     // Keys stay in time order; a key created at the time of an existing key
     // replaces that key's value and keeps its identity.
     host::KeyId AddKey(host::ChannelId channel, double time, double value);
+    // The same, with every parameter from the shape on given at once.
+    host::KeyId AddKey(host::ChannelId channel, double time, double value,
+                       const host::KeyRawSlots &parameters);
     void SetKeyParameter(host::KeyId key, int tag,
                          const host::KeySlot &slot);  // tag LWKEY_SHAPE on
     void SetAttribute(host::EnvelopeId envelope, int attribute, int value);
@@ -73,6 +77,10 @@ class Scene {
     std::vector<ChannelState> Channels(host::ItemId item) const;
     std::vector<KeyState> Keys(host::EnvelopeId envelope) const;
     std::size_t KeyCount(host::EnvelopeId envelope) const;
+    // Counts every change to the envelope's keys and attributes, by the
+    // module or through this class: equal counts mean nothing changed in
+    // between (the same keys written again still count as a change).
+    std::uint64_t EnvelopeEdits(host::EnvelopeId envelope) const;
     std::size_t TotalKeyCount() const;
 
     // Selection and timing.

@@ -269,9 +269,12 @@ struct Host::Services {
             return KeyArguments(envelope, key, tag) + RenderSlot(tag, slot);
         };
         Host *host = EnterService(ENVELOPES, "keySet", arguments);
-        KeyRecord *record = KeyOfCall(host, "keySet", envelope, key, arguments);
+        const KeyCall call =
+            CheckKeyCall(host, Rule::KeyOfTheEnvelope, "keySet", envelope, key, arguments);
+        KeyRecord *record = call.key;
         if (record == nullptr || slot == nullptr) return 0;
         if (tag == host::LWKEY_VALUE) {
+            call.envelope->keys.NoteEdit();
             std::memcpy(&record->value, slot, sizeof(double));
             return 1;
         }
@@ -283,6 +286,7 @@ struct Host::Services {
         if (tag >= host::LWKEY_SHAPE && tag < host::KEY_PARAMETER_COUNT) {
             host::KeySlot &parameter =
                 record->parameters[static_cast<std::size_t>(tag - host::LWKEY_SHAPE)];
+            call.envelope->keys.NoteEdit();
             std::memcpy(parameter.data(), slot, host::KEY_SLOT_BYTES);
             return 1;
         }
@@ -315,6 +319,7 @@ struct Host::Services {
         Host *host = EnterService(ENVELOPES, "egSet", arguments);
         int *attribute = Attribute(host, "egSet", envelope, group, tag, arguments);
         if (attribute == nullptr || value == nullptr) return 0;
+        SceneOf(*host).FindEnvelope(envelope)->keys.NoteEdit();
         *attribute = *value;
         return 1;
     }

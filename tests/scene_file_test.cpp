@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -138,6 +140,109 @@ TEST(SceneFileTest, ChangedAndNewChannelsAreWrittenInTheFilesStyleAndReadBackExa
         }
     }
     EXPECT_EQ(reread.Write(again), written);
+}
+
+// Keys written again as they were, and behaviours set to what they were,
+// leave the block's own text, with its 17-digit numbers; a real change
+// writes the block anew.
+TEST(SceneFileTest, AChannelWrittenAgainAsItWasKeepsItsBytes) {
+    const std::string text = ObjectScene(TWO_CHANNELS);
+    Scene scene;
+    const SceneFile file = SceneFile::Read(text, scene, "cube.lws");
+    const standin::ChannelState x = scene.Channels(scene.Items().at(0))[0];
+    for (const standin::KeyState &key : scene.Keys(x.envelope))
+        scene.AddKey(x.id, key.time, key.value, key.parameters);
+    scene.SetAttribute(x.envelope, 0, scene.Attribute(x.envelope, 0));
+    EXPECT_EQ(file.Write(scene), text);
+
+    scene.SetAttribute(x.envelope, 1, 4);
+    const std::string written = file.Write(scene);
+    EXPECT_NE(written.find("  Key 1.5 0.3333333333333333 0"), std::string::npos) << written;
+    EXPECT_NE(written.find("  Behaviors 2 4\n"), std::string::npos) << written;
+}
+
+// A file is read a piece at a time, and its unchanged parts are read again
+// when writing: a scene several pieces long, with CRLF line ends, a line
+// longer than a piece and no line end after its last line, reads and writes
+// just as its text does.
+TEST(SceneFileTest, AFileReadInPiecesReadsAndWritesAsItsText) {
+    std::string text =
+        "LWSC\r\n5\r\nFramesPerSecond 24\r\nComment " + std::string(3 << 19, 'x') + "\r\n";
+    for (int item = 0; item < 40; ++item) {
+        text += "AddNullObject 1000000" + std::to_string(item % 10) + " Null " +
+                std::to_string(item) + "\r\nObjectMotion\r\nNumChannels 9\r\n";
+        for (int channel = 0; channel < 9; ++channel) {
+            text += "Channel " + std::to_string(channel) + "\r\n{ Envelope\r\n  200\r\n";
+            for (int key = 0; key < 200; ++key)
+                text += "  Key " + std::to_string(std::sin(item + channel * 0.1 + key * 0.01)) +
+                        " " + std::to_string(key / 24.0) + " 0 0 0 0 0 0 0\r\n";
+            text += "  Behaviors 1 1\r\n}\r\n";
+        }
+    }
+    text.resize(text.size() - 2);
+    const tamberlo_test::TemporaryFolder folder;
+    const std::filesystem::path path = folder.Path() / "pieces.lws";
+    tamberlo_test::WriteBytes(path, text);
+
+    Scene fromFile, fromText;
+    std::size_t lastDone = 0, reports = 0;
+    const SceneFile loaded =
+        SceneFile::Load(path, fromFile, [&](std::size_t done, std::size_t total) {
+            EXPECT_GE(done, lastDone);
+            EXPECT_EQ(total, text.size());
+            lastDone = done;
+            ++reports;
+        });
+    const SceneFile read = SceneFile::Read(text, fromText, "pieces.lws");
+    EXPECT_EQ(lastDone, text.size());
+    EXPECT_GT(reports, 2u);
+    ASSERT_EQ(fromFile.Items().size(), 40u);
+    EXPECT_EQ(fromFile.ItemName(fromFile.Items()[39]), "Null 39");
+    EXPECT_EQ(fromFile.TotalKeyCount(), fromText.TotalKeyCount());
+    EXPECT_EQ(loaded.Write(fromFile), text);
+
+    for (Scene *scene : {&fromFile, &fromText}) {
+        const host::ItemId last = scene->Items().back();
+        scene->AddKey(scene->Channels(last)[8].id, 0.5, 2.0);
+        scene->SetAttribute(scene->Channels(scene->Items()[20])[4].envelope, 1, 3);
+    }
+    const std::string written = loaded.Write(fromFile);
+    EXPECT_EQ(written, read.Write(fromText));
+    EXPECT_NE(written, text);
+}
+
+// Unchanged parts are read again from the file when writing: one changed in
+// place since is refused, while one replaced by another file still gives
+// the bytes that were read.
+TEST(SceneFileTest, AFileChangedInPlaceSinceReadingIsRefusedWhenWriting) {
+    const tamberlo_test::TemporaryFolder folder;
+    const std::filesystem::path path = folder.Path() / "walk.lws";
+    const std::string bytes = ReadBytes(SAMPLES / "walk.lws");
+    tamberlo_test::WriteBytes(path, bytes);
+    Scene scene;
+    const SceneFile replaced = SceneFile::Load(path, scene);
+    tamberlo_test::WriteBytes(folder.Path() / "other.lws", "LWSC\n5\n");
+    std::filesystem::rename(folder.Path() / "other.lws", path);
+    EXPECT_EQ(replaced.Write(scene), bytes);
+
+    tamberlo_test::WriteBytes(path, bytes);
+    Scene again;
+    const SceneFile changed = SceneFile::Load(path, again);
+    {
+        std::fstream stream(path, std::ios::binary | std::ios::in | std::ios::out);
+        stream.seekp(static_cast<std::streamoff>(bytes.size() / 2));
+        stream.put('#');
+    }
+    std::filesystem::last_write_time(
+        path, std::filesystem::last_write_time(path) + std::chrono::seconds(1));
+    try {
+        changed.Write(again);
+        ADD_FAILURE() << "written from a changed file";
+    } catch (const SceneFileError &error) {
+        EXPECT_NE(std::string(error.what()).find("has changed since it was read"),
+                  std::string::npos)
+            << error.what();
+    }
 }
 
 TEST(SceneFileTest, WhatTheFormatCannotHoldIsNamedAndNothingIsWritten) {

@@ -3,6 +3,8 @@
 // misbehaviour a test can ask of the host.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
 #include <utility>
@@ -249,6 +251,48 @@ TEST_F(ServicesTest, EnvelopeAttributeTagsOutsideZeroToTwoWriteNothing) {
     EXPECT_TRUE(breaches.OnlyBroke(standin::Rule::KeyOfTheEnvelope));
     for (int tag = 0; tag < host::ENVELOPE_ATTRIBUTE_COUNT; ++tag)
         EXPECT_EQ(host.Scene().Attribute(envelope, tag), 0);
+}
+
+// Every call that changes an envelope counts as an edit of it, and no call
+// that only reads it does: scene files trust an unedited envelope to be as
+// it was read, without comparing its keys.
+TEST_F(ServicesTest, EveryChangeToAnEnvelopeCountsAsAnEditAndNoReadDoes) {
+    const host::EnvelopeId envelope = envelopes->create(group, "A", 0);
+    const host::EnvelopeId other = envelopes->create(group, "B", 0);
+    const host::KeyId key = envelopes->createKey(envelope, 0.0, 0.0);
+    const host::KeyId spare = envelopes->createKey(envelope, 2.0, 0.0);
+    standin::Scene &scene = host.Scene();
+    double number = 1.0, freeTime = 3.0;
+    int value = 1;
+    const std::pair<const char *, std::function<void()>> calls[] = {
+        {"createKey", [&] { envelopes->createKey(envelope, 1.0, 0.0); }},
+        {"createKey at a key's time", [&] { envelopes->createKey(envelope, 0.0, 5.0); }},
+        {"keySet value", [&] { envelopes->keySet(envelope, key, host::LWKEY_VALUE, &number); }},
+        {"keySet time", [&] { envelopes->keySet(envelope, key, host::LWKEY_TIME, &freeTime); }},
+        {"keySet shape", [&] { envelopes->keySet(envelope, key, host::LWKEY_SHAPE, &number); }},
+        {"keySet parameter",
+         [&] { envelopes->keySet(envelope, key, host::LWKEY_PARAM_3, &number); }},
+        {"egSet", [&] { envelopes->egSet(envelope, KeyAsGroup(key), 1, &value); }},
+        {"destroyKey", [&] { envelopes->destroyKey(envelope, spare); }},
+        {"Scene::AddKey", [&] { scene.AddKey(scene.Channels(item)[0].id, 7.0, 1.0); }},
+        {"Scene::SetKeyParameter",
+         [&] { scene.SetKeyParameter(key, host::LWKEY_BIAS, host::KeySlot{1}); }},
+        {"Scene::SetAttribute", [&] { scene.SetAttribute(envelope, 0, 2); }},
+    };
+    for (const auto &[name, call] : calls) {
+        const std::uint64_t before = scene.EnvelopeEdits(envelope);
+        const std::uint64_t otherBefore = scene.EnvelopeEdits(other);
+        call();
+        EXPECT_GT(scene.EnvelopeEdits(envelope), before) << name;
+        EXPECT_EQ(scene.EnvelopeEdits(other), otherBefore) << name;
+    }
+    const std::uint64_t edits = scene.EnvelopeEdits(envelope);
+    double slot = 0.0;
+    envelopes->keyGet(envelope, key, host::LWKEY_VALUE, &slot);
+    envelopes->egGet(envelope, KeyAsGroup(key), 0, &value);
+    WalkKeys(envelope);
+    scene.Keys(envelope);
+    EXPECT_EQ(scene.EnvelopeEdits(envelope), edits);
 }
 
 // ---------------------------------------------------------------------------
