@@ -4,8 +4,10 @@
 #include "apps/scene_tool.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <cmath>
+#include <csignal>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -179,6 +181,47 @@ TEST_F(SceneToolTest, RefusesBadInputsAndWritesNothing) {
                          "AddNullObject 2 Still\n"),
                    "--from", "Mover", "--to", "Still", "-o", Output()},
                   "item \"Still\" (line 12) has channels, and no motion block");
+}
+
+// A disk that fills part-way through a file: the file size limit makes the
+// kernel refuse the rest, as a full disk would. The scene the run would
+// replace keeps its bytes, and no temporary file is left beside it, whether
+// the scene or the picture after it meets the limit.
+TEST_F(SceneToolTest, AWriteThatFailsPartWayLeavesEveryFileAsItWas) {
+    const fs::path scene = folder.Path() / "walk.lws";
+    fs::copy_file(Sample("walk.lws"), scene);
+    const std::string bytes = ReadBytes(scene);
+    const std::vector<std::string> pasteWithPicture = {
+        scene.string(), "--from", "Tracker",
+        "--to",         "Hurdle", "-o",
+        scene.string(), "--plot", (folder.Path() / "paste.svg").string()};
+    struct Case {
+        std::vector<std::string> arguments;
+        rlim_t limit;
+        const char *reason;
+    };
+    // The pasted scene is a little larger than the sample, the picture many times so.
+    for (const Case &run :
+         {Case{{scene.string(), "-o", scene.string()}, bytes.size() / 2, "cannot write"},
+          Case{pasteWithPicture, bytes.size() / 2, "cannot write"},
+          Case{pasteWithPicture, bytes.size() * 2, "written incomplete"}}) {
+        SCOPED_TRACE(run.reason + (" at " + std::to_string(run.limit)));
+        rlimit usual{};
+        ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &usual), 0);
+        const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limited{run.limit, usual.rlim_max};
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+        const Run result = Tool(run.arguments);
+        setrlimit(RLIMIT_FSIZE, &usual);
+        std::signal(SIGXFSZ, previousHandler);
+
+        EXPECT_EQ(result.status, 1) << result.out;
+        EXPECT_NE(result.err.find(run.reason), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find("nothing was written"), std::string::npos) << result.err;
+        EXPECT_EQ(ReadBytes(scene), bytes);
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder.Path()), fs::directory_iterator()),
+                  1);
+    }
 }
 
 TEST_F(SceneToolTest, HelpNamesEveryOption) {
