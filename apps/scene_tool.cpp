@@ -15,6 +15,7 @@
 
 #include "apps/labels.h"
 #include "apps/print.h"
+#include "apps/progress.h"
 #include "output/paste_plot.h"
 #include "output/replace_file.h"
 #include "scenefile/scene_file.h"
@@ -24,6 +25,10 @@
 namespace apps {
 
 namespace {
+
+// The module's calls between two looks at the progress line: a few thousand
+// calls take well under a millisecond.
+constexpr std::uint64_t PROGRESS_CALLS = 1 << 14;
 
 // A failure the tool reports as it stands and ends on.
 class ToolError : public std::runtime_error {
@@ -56,8 +61,20 @@ struct LoadedScene {
     standin::SceneFile file;
     std::string path;
 
-    explicit LoadedScene(const std::string &scenePath)
-        : file(standin::SceneFile::Load(scenePath, host->Scene())), path(scenePath) {}
+    LoadedScene(const std::string &scenePath, ProgressLine &progress)
+        : file(Load(scenePath, host->Scene(), progress)), path(scenePath) {}
+
+  private:
+    static standin::SceneFile Load(const std::string &path, standin::Scene &scene,
+                                   ProgressLine &progress) {
+        progress.Start("reading " + path);
+        standin::SceneFile file =
+            standin::SceneFile::Load(path, scene, [&progress](std::size_t done, std::size_t total) {
+                progress.Update(done, total, "bytes");
+            });
+        progress.End();
+        return file;
+    }
 };
 
 // A name as the user typed it (UTF-8) against an item's name in the file,
@@ -216,12 +233,22 @@ void Describe(std::ostream &out, const char *role, const LoadedScene &scene) {
 // the run when the module refused, the panel was not confirmed or the module
 // broke the host contract.
 void RunCommand(std::ostream &out, LoadedScene &scene, const standin::LoadedModule &module,
-                const char *server, const Answers &answers) {
+                const char *server, const Answers &answers, ProgressLine &progress) {
     standin::Host &host = *scene.host;
     const std::size_t shownBefore = host.Transcript().size();
     const std::size_t panelsBefore = host.Panels().size();
     host.ClearErrors();
+    // How far the module has come shows only in the calls it makes.
+    progress.Start(std::string_view(server) == COPY_SERVER ? "copying" : "pasting");
+    host.ObserveCalls(PROGRESS_CALLS, [&progress](std::uint64_t calls) {
+        progress.Update(calls, 0, "host calls");
+    });
+    const struct StopObserving {
+        standin::Host &host;
+        ~StopObserving() { host.ObserveCalls(0, nullptr); }
+    } stopObserving{host};
     const int result = host.Activate(module, server);
+    progress.End();
     out << "activate \"" << server << "\" -> " << result << '\n';
     PrintTranscript(host, shownBefore, "    ", out);
     if (!PrintViolations(host, out)) throw ToolError("the module broke the host contract");
@@ -269,23 +296,31 @@ using Written = std::vector<std::string>;
 // The scene's text, made a piece at a time straight into its new file, so
 // that a large scene is never held twice. A scene the file cannot hold is
 // refused here, and the new file goes with the ReplacementFile.
-void WriteScene(const LoadedScene &scene, ReplacementFile &file) {
-    scene.file.Write(scene.host->Scene(), [&file](std::string_view bytes) { file.Append(bytes); });
+void WriteScene(const LoadedScene &scene, ReplacementFile &file, ProgressLine &progress) {
+    progress.Start("writing " + file.Target().string());
+    scene.file.Write(
+        scene.host->Scene(), [&file](std::string_view bytes) { file.Append(bytes); },
+        [&progress](std::size_t done, std::size_t total) {
+            progress.Update(done, total, "bytes");
+        });
     file.Finish();
+    progress.End();
 }
 
-void RoundTrip(const Request &request, std::ostream &out, Written &written) {
+void RoundTrip(const Request &request, std::ostream &out, Written &written,
+               ProgressLine &progress) {
     CheckWritable(request.output, "scene");
-    const LoadedScene scene(request.source);
+    const LoadedScene scene(request.source, progress);
     Describe(out, "scene", scene);
     ReplacementFile sceneFile(request.output);
-    WriteScene(scene, sceneFile);
+    WriteScene(scene, sceneFile, progress);
     sceneFile.Replace();
     written.push_back(request.output);
     out << "wrote " << request.output << '\n';
 }
 
-void CopyAndPaste(const Request &request, std::ostream &out, Written &written) {
+void CopyAndPaste(const Request &request, std::ostream &out, Written &written,
+                  ProgressLine &progress) {
     CheckWritable(request.output, "scene");
     if (!request.plot.empty()) {
         CheckWritable(request.plot, "plot");
@@ -300,12 +335,13 @@ void CopyAndPaste(const Request &request, std::ostream &out, Written &written) {
 
     const standin::LoadedModule module(request.module);
     out << "module " << module.Path() << '\n';
-    LoadedScene source(request.source);
+    LoadedScene source(request.source, progress);
     Describe(out, "source", source);
     // Layout keeps the clipboard while another scene is loaded; so does the
     // module, which lives on beside both hosts.
     std::unique_ptr<LoadedScene> separateTarget;
-    if (!request.target.empty()) separateTarget = std::make_unique<LoadedScene>(request.target);
+    if (!request.target.empty())
+        separateTarget = std::make_unique<LoadedScene>(request.target, progress);
     LoadedScene &target = separateTarget ? *separateTarget : source;
     if (separateTarget) Describe(out, "target", target);
 
@@ -317,21 +353,21 @@ void CopyAndPaste(const Request &request, std::ostream &out, Written &written) {
     out << "\n== Copy: " << Names(request.from) << " selected in " << source.path << " ==\n";
     source.host->Scene().Select(copied);
     source.host->User().Then(CopyScript(request, source, answers));
-    RunCommand(out, source, module, COPY_SERVER, answers);
+    RunCommand(out, source, module, COPY_SERVER, answers, progress);
 
     out << "\n== Paste: " << Names(request.to) << " selected in " << target.path << " ==\n";
     standin::Scene &scene = target.host->Scene();
     scene.Select(pasted);
     const PasteSnapshot before(scene, pasted);
     target.host->User().Then(PasteScript(request, answers));
-    RunCommand(out, target, module, PASTE_SERVER, answers);
+    RunCommand(out, target, module, PASTE_SERVER, answers, progress);
 
     std::vector<PlottedChannel> changed = before.ChangedChannels(scene);
     // Item names are shown as the panels show them.
     for (PlottedChannel &channel : changed) channel.item = standin::Utf8FromCp932(channel.item);
     // The scene first: one the file cannot hold is refused before anything is written.
     ReplacementFile sceneFile(request.output);
-    WriteScene(target, sceneFile);
+    WriteScene(target, sceneFile, progress);
     // The pasted window may end past the frames an int holds: the module
     // computes it wider, and so does the picture.
     const std::int64_t windowLast =
@@ -349,8 +385,10 @@ void CopyAndPaste(const Request &request, std::ostream &out, Written &written) {
     std::optional<ReplacementFile> plotFile;
     if (!request.plot.empty()) {
         plotFile.emplace(request.plot);
+        progress.Start("drawing " + request.plot);
         DrawPastePlot(*plotFile, changed, answers.pasteStart, static_cast<double>(windowLast),
                       "Paste from " + source.path + " into " + target.path);
+        progress.End();
     }
     sceneFile.Replace();
     written.push_back(request.output);
@@ -364,7 +402,8 @@ void CopyAndPaste(const Request &request, std::ostream &out, Written &written) {
 }  // namespace
 
 int RunSceneTool(const std::vector<std::string> &arguments,
-                 const std::filesystem::path &programFolder, std::ostream &out, std::ostream &err) {
+                 const std::filesystem::path &programFolder, std::ostream &out, std::ostream &err,
+                 bool errIsTerminal) {
     Request request;
     request.module = (programFolder / "Tamberlo.p").string();
     CLI::App app(
@@ -416,6 +455,8 @@ int RunSceneTool(const std::vector<std::string> &arguments,
     for (CLI::Option *act : {offOption, onOption, toggleOption}) act->allow_extra_args(false);
     copyOption("--plot", request.plot, "FILE.svg",
                "draw the pasted channels before and after the paste");
+    bool quiet = false;
+    app.add_flag("-q,--quiet", quiet, "show no progress line, even on a terminal");
     app.add_option("--module", request.module, "the module to load")
         ->type_name("FILE")
         ->capture_default_str();
@@ -430,6 +471,7 @@ int RunSceneTool(const std::vector<std::string> &arguments,
     }
 
     Written written;
+    ProgressLine progress(err, errIsTerminal && !quiet);
     try {
         // The panel acts in the order given, however they interleave.
         std::map<const CLI::Option *, std::size_t> used;
@@ -449,11 +491,12 @@ int RunSceneTool(const std::vector<std::string> &arguments,
             request.acts.push_back(PanelAct{kind, value.substr(0, colon), value.substr(colon + 1)});
         }
         if (request.from.empty())
-            RoundTrip(request, out, written);
+            RoundTrip(request, out, written, progress);
         else
-            CopyAndPaste(request, out, written);
+            CopyAndPaste(request, out, written, progress);
         return 0;
     } catch (const std::exception &error) {
+        progress.End();
         err << "tamberlo-scene: " << error.what() << '\n'
             << (written.empty() ? "nothing was written" : "written before this: " + Names(written))
             << '\n';

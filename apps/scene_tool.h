@@ -15,7 +15,10 @@ namespace apps {
 // Runs the tool on `arguments` (the program's name first, as in argv). What a
 // user reads goes to `out`, errors to `err`; the result is the exit status.
 // `programFolder` is where the module is looked for when --module is not given.
+// When `errIsTerminal`, long steps show a progress line on `err` (unless
+// --quiet is given).
 int RunSceneTool(const std::vector<std::string> &arguments,
-                 const std::filesystem::path &programFolder, std::ostream &out, std::ostream &err);
+                 const std::filesystem::path &programFolder, std::ostream &out, std::ostream &err,
+                 bool errIsTerminal = false);
 
 }  // namespace apps

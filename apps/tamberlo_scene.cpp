@@ -1,5 +1,7 @@
 // tamberlo-scene: copies motion between LightWave scene files with the
 // module, headless; see apps/scene_tool.h.
+#include <unistd.h>
+
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -14,5 +16,5 @@ int main(int argc, char **argv) {
     std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
     if (error) self = std::filesystem::absolute(argv[0]);
     return apps::RunSceneTool(std::vector<std::string>(argv, argv + argc), self.parent_path(),
-                              std::cout, std::cerr);
+                              std::cout, std::cerr, isatty(STDERR_FILENO) == 1);
 }

@@ -812,6 +812,7 @@ SceneFile SceneFile::Load(const std::filesystem::path &path, Scene &scene,
             if (got < 0) throw SceneFileError("cannot read " + name + ": " + ErrorText(errno));
             if (got == 0) break;
             text.append(piece, static_cast<std::size_t>(got));
+            if (progress) progress(text.size(), 0);
         }
         return Read(std::move(text), scene, name);
     }

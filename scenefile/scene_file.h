@@ -63,7 +63,8 @@ class SceneFile {
         int line = 0;  // where the item starts, from 1
     };
 
-    // How far reading or writing has come: bytes done of the file's size.
+    // How far reading or writing has come: bytes done of the file's size
+    // (0 while reading a pipe, whose size is not known).
     using Progress = std::function<void(std::size_t done, std::size_t total)>;
     // Takes the text of a written scene piece by piece, in order.
     using Sink = std::function<void(std::string_view bytes)>;

@@ -1,6 +1,7 @@
 // The host itself: which host is current, activation of a module's servers,
 // and the records every service adds to.
 #include <algorithm>
+#include <utility>
 
 #include "standin/host_internal.h"
 
@@ -34,6 +35,21 @@ int Host::Activate(const LoadedModule &module, std::string_view server, int vers
             Violate(Rule::PanelDestroyedBeforeReturn, "host", "activate",
                     arguments() + " panel=\"" + panels_[index].title + "\"");
     return result;
+}
+
+void Host::ObserveCalls(std::uint64_t every, std::function<void(std::uint64_t calls)> observe) {
+    observer_ = std::move(observe);
+    observeEvery_ = observer_ ? std::max<std::uint64_t>(every, 1) : 0;
+    nextObservation_ = observer_ ? calls_ + observeEvery_ : 0;
+}
+
+void Host::ObserveCalls() noexcept {
+    nextObservation_ += observeEvery_;
+    try {
+        observer_(calls_);
+    } catch (...) {
+        // Only a display was to be updated.
+    }
 }
 
 std::size_t Host::LivePanelCount() const {

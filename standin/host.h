@@ -8,6 +8,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -76,7 +78,15 @@ class Host {
     template <typename RenderArguments>
     void Record(const char *service, const char *operation, RenderArguments &&renderArguments) {
         if (tracing_) trace_.push_back(TraceEntry{service, operation, renderArguments()});
+        if (++calls_ == nextObservation_) ObserveCalls();
     }
+
+    // Calls `observe` with the number of service calls so far after every
+    // `every` calls (none for a null `observe`), so that a program can show
+    // how far a long command has come. Whatever `observe` throws is dropped:
+    // it would otherwise unwind through the module.
+    void ObserveCalls(std::uint64_t every, std::function<void(std::uint64_t calls)> observe);
+    std::uint64_t CallCount() const { return calls_; }
 
     // Breaches of the host contract by the modules this host served, in the
     // order they happened; each also went to the violation handler.
@@ -100,6 +110,11 @@ class Host {
     std::vector<TraceEntry> trace_;
     std::vector<Violation> violations_;
     bool tracing_ = false;
+    std::uint64_t calls_ = 0;
+    std::uint64_t nextObservation_ = 0;  // 0: never, as counting starts at 1
+    std::uint64_t observeEvery_ = 0;
+    std::function<void(std::uint64_t)> observer_;
+    void ObserveCalls() noexcept;
     std::unique_ptr<PanelState> panelState_;
     // The services are C tables without a context argument; this is how
     // their functions find the host they serve.
