@@ -13,6 +13,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "apps/item_selection.h"
 #include "apps/labels.h"
 #include "apps/print.h"
 #include "apps/progress.h"
@@ -48,7 +49,8 @@ struct Request {
     std::string output;
     std::string target;  // empty: the source scene
     std::vector<std::string> from, to;
-    std::string frames;  // FIRST:LAST
+    std::optional<std::string> map;  // a file of source and target pairs, instead of from and to
+    std::string frames;              // FIRST:LAST
     std::optional<int> at;
     std::vector<PanelAct> acts;  // in the order given
     std::string plot;
@@ -77,43 +79,8 @@ struct LoadedScene {
     }
 };
 
-// A name as the user typed it (UTF-8) against an item's name in the file,
-// which is either UTF-8 already or Shift_JIS, as Japanese Layout writes it.
-bool NameMatches(std::string_view typed, const std::string &fileName) {
-    return typed == fileName || typed == standin::Utf8FromCp932(fileName);
-}
-
 host::ItemId FindItem(const LoadedScene &scene, const std::string &name) {
-    std::vector<const standin::SceneFile::Item *> found;
-    for (const standin::SceneFile::Item &item : scene.file.Items())
-        if (NameMatches(name, item.name)) found.push_back(&item);
-    if (found.empty()) {
-        std::string names;
-        for (const standin::SceneFile::Item &item : scene.file.Items())
-            names += (names.empty() ? "" : ", ") + standin::Utf8FromCp932(item.name);
-        throw ToolError(scene.path + " has no item named \"" + name +
-                        "\"; its items are: " + names);
-    }
-    if (found.size() > 1) {
-        std::string lines;
-        for (const auto *item : found)
-            lines += (lines.empty() ? "" : ", ") + std::to_string(item->line);
-        throw ToolError(scene.path + " has " + std::to_string(found.size()) + " items named \"" +
-                        name + "\" (lines " + lines + "); the tool cannot tell which one is meant");
-    }
-    return found.front()->id;
-}
-
-std::vector<host::ItemId> FindItems(const LoadedScene &scene,
-                                    const std::vector<std::string> &names) {
-    std::vector<host::ItemId> items;
-    for (const std::string &name : names) {
-        const host::ItemId item = FindItem(scene, name);
-        if (std::find(items.begin(), items.end(), item) != items.end())
-            throw ToolError("\"" + name + "\" is named twice; an item is selected once");
-        items.push_back(item);
-    }
-    return items;
+    return FindNamedItem(scene.file, name).id;
 }
 
 std::pair<int, int> ParseFrames(const std::string &text) {
@@ -332,6 +299,9 @@ void CopyAndPaste(const Request &request, std::ostream &out, Written &written,
                                 ", which the picture would replace");
     }
     if (!request.frames.empty()) ParseFrames(request.frames);
+    // A malformed map is refused before any scene is read.
+    std::optional<ItemMap> map;
+    if (request.map) map = ReadItemMap(*request.map);
 
     const standin::LoadedModule module(request.module);
     out << "module " << module.Path() << '\n';
@@ -345,20 +315,27 @@ void CopyAndPaste(const Request &request, std::ostream &out, Written &written,
     LoadedScene &target = separateTarget ? *separateTarget : source;
     if (separateTarget) Describe(out, "target", target);
 
-    const std::vector<host::ItemId> copied = FindItems(source, request.from);
-    const std::vector<host::ItemId> pasted = FindItems(target, request.to);
-    CheckActs(request, source, copied);
+    const Selection copied = map ? SelectMapped(source.file, *map, MapSide::Source)
+                                 : SelectItems(source.file, request.from, "--from");
+    const Selection pasted = map ? SelectMapped(target.file, *map, MapSide::Target)
+                                 : SelectItems(target.file, request.to, "--to");
+    CheckActs(request, source, copied.items);
+    if (map) out << "map " << map->path << ": " << map->pairs.size() << " pairs\n";
+    // The module refuses such a paste and says so; this says it in numbers.
+    if (copied.items.size() != pasted.items.size())
+        out << copied.items.size() << " items selected to copy, " << pasted.items.size()
+            << " to paste onto: the paste needs as many items as the copy\n";
 
     Answers answers;
-    out << "\n== Copy: " << Names(request.from) << " selected in " << source.path << " ==\n";
-    source.host->Scene().Select(copied);
+    out << "\n== Copy: " << copied.summary << " selected in " << source.path << " ==\n";
+    source.host->Scene().Select(copied.items);
     source.host->User().Then(CopyScript(request, source, answers));
     RunCommand(out, source, module, COPY_SERVER, answers, progress);
 
-    out << "\n== Paste: " << Names(request.to) << " selected in " << target.path << " ==\n";
+    out << "\n== Paste: " << pasted.summary << " selected in " << target.path << " ==\n";
     standin::Scene &scene = target.host->Scene();
-    scene.Select(pasted);
-    const PasteSnapshot before(scene, pasted);
+    scene.Select(pasted.items);
+    const PasteSnapshot before(scene, pasted.items);
     target.host->User().Then(PasteScript(request, answers));
     RunCommand(out, target, module, PASTE_SERVER, answers, progress);
 
@@ -416,7 +393,10 @@ int RunSceneTool(const std::vector<std::string> &arguments,
         "Example:\n  tamberlo-scene samples/walk.lws --from Runner,Tracker --into "
         "samples/stage.lws "
         "--to \"Dancer,Prop Null\" --frames 10:40 --at 30 --off Runner:Rotation.H --toggle "
-        "Tracker:Scale -o build/stage-pasted.lws --plot build/stage-pasted.svg");
+        "Tracker:Scale -o build/stage-pasted.lws --plot build/stage-pasted.svg\n"
+        "Many items at once, by pattern or by a map of names:\n"
+        "  tamberlo-scene take.lws --from 'Joint*' --into rig.lws --to 'Bone*' -o rig-pasted.lws\n"
+        "  tamberlo-scene take.lws --map take-to-rig.map --into rig.lws -o rig-pasted.lws");
     app.add_option("scene", request.source, "the scene to copy from, or to read and write back")
         ->type_name("SCENE")
         ->required();
@@ -424,19 +404,33 @@ int RunSceneTool(const std::vector<std::string> &arguments,
                    "where the result goes; it may name an input, which is then replaced")
         ->type_name("FILE")
         ->required();
-    // Every option of a copy and paste needs the items to copy; each use of
-    // a repeatable option takes one value, so a scene path is never taken
-    // for a second one.
-    CLI::Option *from = app.add_option("--from", request.from,
-                                       "the items to copy, comma-separated, in selection order");
-    CLI::Option *to = app.add_option(
-        "--to", request.to, "the items to paste onto, comma-separated, in selection order");
+    // Each use of a repeatable option takes one value, so a scene path is
+    // never taken for a second one.
+    CLI::Option *from = app.add_option(
+        "--from", request.from,
+        "the items to copy, comma-separated, in selection order: names, or shell patterns "
+        "(*, ?, [...]) that select the items they match in the scene's order; in a pattern, \\ "
+        "makes the next character plain (Star\\* names the item Star*)");
+    CLI::Option *to = app.add_option("--to", request.to,
+                                     "the items to paste onto, in selection order, as for --from");
     for (CLI::Option *items : {from, to})
         items->type_name("NAMES")->delimiter(',')->allow_extra_args(false);
     from->needs(to);
     to->needs(from);
+    CLI::Option *mapOption =
+        app.add_option("--map", request.map,
+                       "instead of --from and --to: a file of \"source target\" lines, exact "
+                       "names in double quotes when they hold a space, # starting a comment; both "
+                       "sides are selected in its line order")
+            ->type_name("FILE")
+            ->excludes(from)
+            ->excludes(to);
+    // Every other option of a copy and paste needs the items of both sides.
+    std::vector<const CLI::Option *> copyOptions;
     const auto copyOption = [&](const char *name, auto &value, const char *type, const char *help) {
-        return app.add_option(name, value, help)->type_name(type)->needs(from);
+        CLI::Option *option = app.add_option(name, value, help)->type_name(type);
+        copyOptions.push_back(option);
+        return option;
     };
     copyOption("--into", request.target, "SCENE", "the scene to paste into (default: the source)");
     copyOption("--frames", request.frames, "FIRST:LAST",
@@ -473,6 +467,11 @@ int RunSceneTool(const std::vector<std::string> &arguments,
     Written written;
     ProgressLine progress(err, errIsTerminal && !quiet);
     try {
+        const bool copying = from->count() > 0 || mapOption->count() > 0;
+        for (const CLI::Option *option : copyOptions)
+            if (!copying && option->count() > 0)
+                throw ToolError(option->get_name() + " needs the items to copy and paste onto: " +
+                                "--from and --to, or --map");
         // The panel acts in the order given, however they interleave.
         std::map<const CLI::Option *, std::size_t> used;
         for (const CLI::Option *option : app.parse_order()) {
@@ -490,7 +489,7 @@ int RunSceneTool(const std::vector<std::string> &arguments,
                                 (kind == PanelAct::Kind::Toggle ? "GROUP" : "CHANNEL"));
             request.acts.push_back(PanelAct{kind, value.substr(0, colon), value.substr(colon + 1)});
         }
-        if (request.from.empty())
+        if (!copying)
             RoundTrip(request, out, written, progress);
         else
             CopyAndPaste(request, out, written, progress);

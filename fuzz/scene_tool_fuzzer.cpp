@@ -1,9 +1,10 @@
 // tamberlo-scene's whole run under libFuzzer, in-process: each input becomes
 // an argument vector of the tool's options and values drawn from what a user
 // could hand it (the sample scenes, their items and channels, frame ranges
-// and start frames well-formed and not, names unknown and repeated, output
-// and plot paths that are missing, folders, unwritable or the inputs
-// themselves), run in a folder of its own. Then:
+// and start frames well-formed and not, names unknown and repeated, shell
+// patterns that match several items, one or none, map files well-formed and
+// not, output and plot paths that are missing, folders, unwritable or the
+// inputs themselves), run in a folder of its own. Then:
 //
 // - either the tool exits 0: every scene it was told to write reads back as a
 //   scene and writes back to the same bytes, every picture is a whole SVG
@@ -66,9 +67,23 @@ std::string ReadBytes(const fs::path &path) {
     return std::move(bytes).str();
 }
 
-// A fresh folder: the three samples, a text that is no scene, and a
-// subfolder holding a scene of its own.
-void MakeFolder() {
+// Map files of source and target pairs: for walk.lws onto stage.lws, within
+// walk.lws, and each way a map is refused.
+const std::pair<const char *, const char *> MAPS[] = {
+    {"onto-stage.map",
+     "# walk onto stage\n\nRunner Dancer # the runner\r\n\"Tracker\"\t\"Prop Null\"\n"},
+    {"swap.map", "Runner Tracker\nTracker Runner"},
+    {"unclosed.map", "Runner \"Dancer\n"},
+    {"three.map", "Runner Dancer Fill\n"},
+    {"quote-inside.map", "Run\"ner\" Dancer\n"},
+    {"target-twice.map", "Runner Dancer\nTracker Dancer\n"},
+    {"unknown.map", "Nobody Dancer\n"},
+    {"comments-only.map", "# nothing\n\n"},
+};
+
+// A fresh folder: the three samples, a text that is no scene, the maps, one
+// of them made from the input, and a subfolder holding a scene of its own.
+void MakeFolder(const std::string &inputMap) {
     std::error_code ignored;
     fs::remove_all(Folder(), ignored);
     fs::create_directories(Folder() / "sub");
@@ -76,6 +91,8 @@ void MakeFolder() {
         fs::copy_file(fs::path(TAMBERLO_SAMPLES_DIR) / sample, Folder() / sample);
     fs::copy_file(fs::path(TAMBERLO_SAMPLES_DIR) / "walk.lws", Folder() / "sub" / "walk.lws");
     std::ofstream(Folder() / "notes.txt") << "not a scene\n";
+    for (const auto &[name, text] : MAPS) std::ofstream(Folder() / name) << text;
+    std::ofstream(Folder() / "input.map") << inputMap;
 }
 
 // Every file and folder under the folder, with the files' bytes.
@@ -114,6 +131,15 @@ const std::vector<std::string> ITEMS = {
     "Runner", "Tracker", "Hurdle",     "Hip", "Key Light", "Camera", "Dancer", "Prop Null",
     "Fill",   "Ball",    "Ball Stand", "Sun", "Nobody",    "runner", "",
 };
+// Patterns matching several items, one, none, or made plain by a backslash.
+const std::vector<std::string> PATTERNS = {
+    "*",     "R*", "*r",   "?racker", "[RT]*", "Prop*", "D?ncer", "Nob*",        "Runner\\*",
+    "[!R]*", "[",  "Run[", "\\R*",    "*\\",   "H*,H*", "C*",     "Prop\\ Null", "**"};
+const std::vector<std::string> MAP_FILES = {
+    In("onto-stage.map"),   In("swap.map"),         In("unclosed.map"), In("three.map"),
+    In("quote-inside.map"), In("target-twice.map"), In("unknown.map"),  In("comments-only.map"),
+    In("input.map"),        In("missing.map"),      In("sub"),          "",
+};
 const std::vector<std::string> CHANNELS = {
     "Position.X", "Position.Y", "Position.Z", "Rotation.H", "Rotation.P", "Rotation.B",
     "Scale.X",    "Scale.Y",    "Scale.Z",    "Dissolve",   "Position",   "",
@@ -134,12 +160,49 @@ const std::string &Pick(FuzzedDataProvider &input, const std::vector<std::string
     return values[input.ConsumeIntegralInRange<std::size_t>(0, values.size() - 1)];
 }
 
-// One to three item names, comma-separated.
+std::string PickItem(FuzzedDataProvider &input) {
+    return Pick(input, input.ConsumeBool() ? ITEMS : PATTERNS);
+}
+
+// One to three item names or patterns, comma-separated.
 std::string PickItems(FuzzedDataProvider &input) {
-    std::string items = Pick(input, ITEMS);
+    std::string items = PickItem(input);
     for (int more = input.ConsumeIntegralInRange(0, 3); more > 1; --more)
-        items += "," + Pick(input, ITEMS);
+        items += "," + PickItem(input);
     return items;
+}
+
+// The map made from the input: lines of pairs of names, quoted or not, and
+// lines that are blank, comments, one or three names, or an open quote.
+std::string PickMap(FuzzedDataProvider &input) {
+    std::string text;
+    for (int lines = input.ConsumeIntegralInRange(0, 4); lines > 0; --lines) {
+        const auto name = [&] {
+            const std::string &item = Pick(input, ITEMS);
+            return input.ConsumeBool() ? "\"" + item + "\"" : item;
+        };
+        switch (input.ConsumeIntegralInRange(0, 6)) {
+            case 0:
+                text += "# a comment";
+                break;
+            case 1:
+                break;
+            case 2:
+                text += name();
+                break;
+            case 3:
+                text += name() + " " + name() + " " + name();
+                break;
+            case 4:
+                text += "\"" + name() + " " + name();
+                break;
+            default:
+                text += name() + "\t" + name() + (input.ConsumeBool() ? " # why" : "");
+                break;
+        }
+        text += input.ConsumeBool() ? "\r\n" : "\n";
+    }
+    return text;
 }
 
 enum Option {
@@ -147,6 +210,7 @@ enum Option {
     OUTPUT,
     FROM,
     TO,
+    MAP,
     INTO,
     FRAMES_OPTION,
     AT,
@@ -182,6 +246,11 @@ std::vector<std::string> PickArguments(FuzzedDataProvider &input, bool misuse, N
             arguments.insert(arguments.end(), {In("walk.lws"), "-o", In("out.lws")});
             named.scenes.push_back(In("out.lws"));
             break;
+        case 2:
+            arguments.insert(arguments.end(), {In("walk.lws"), "--map", In("onto-stage.map"),
+                                               "--into", In("stage.lws"), "-o", In("out.lws")});
+            named.scenes.push_back(In("out.lws"));
+            break;
         default:
             break;
     }
@@ -204,6 +273,9 @@ std::vector<std::string> PickArguments(FuzzedDataProvider &input, bool misuse, N
                 break;
             case TO:
                 add("--to", PickItems(input));
+                break;
+            case MAP:
+                add("--map", Pick(input, MAP_FILES));
                 break;
             case INTO:
                 add("--into", Pick(input, SCENES));
@@ -292,8 +364,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
     Named named;
     const std::vector<std::string> arguments = PickArguments(input, misuse, named);
+    const std::string inputMap = PickMap(input);
 
-    MakeFolder();
+    MakeFolder(inputMap);
     const std::map<std::string, std::string> before = Snapshot();
     std::ostringstream out, err;
     const int status = apps::RunSceneTool(arguments, TAMBERLO_MODULE_DIR, out, err);

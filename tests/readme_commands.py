@@ -143,6 +143,19 @@ def pasted_into_stage(output):
     svg(ROOT / "build/stage-pasted.svg")
 
 
+def mapped_onto_stage(output):
+    """The map's paste is the one of the same items named on the command line."""
+    expect("map samples/walk-onto-stage.map: 2 pairs" in output, "the map's pairs are not counted")
+    expect("== Paste: 2 items (Dancer and Prop Null)" in output, "the paste's items are not shown")
+    reads_back_unchanged(ROOT / "build/stage-mapped.lws")
+    with tempfile.TemporaryDirectory() as scratch:
+        named = Path(scratch) / "named.lws"
+        run(f"build/default/tamberlo-scene samples/walk.lws --from Runner,Tracker --into samples/stage.lws "
+            f"--to 'Dancer,Prop Null' --frames 10:40 --at 30 -o '{named}'")
+        expect((ROOT / "build/stage-mapped.lws").read_bytes() == named.read_bytes(),
+               "the map pasted otherwise than the names")
+
+
 def walk_round_trip(output):
     expect((ROOT / "build/walk.lws").read_bytes() == (ROOT / "samples/walk.lws").read_bytes(),
            "the round trip changed walk.lws")
@@ -193,6 +206,9 @@ COMMANDS = [
             '--to "Dancer,Prop Null" --frames 10:40 --at 30 --off Runner:Rotation.H --toggle Tracker:Scale '
             '-o build/stage-pasted.lws --plot build/stage-pasted.svg',
             check=pasted_into_stage),
+    Command("build/default/tamberlo-scene samples/walk.lws --map samples/walk-onto-stage.map "
+            "--into samples/stage.lws --frames 10:40 --at 30 -o build/stage-mapped.lws",
+            check=mapped_onto_stage),
     Command("build/default/tamberlo-scene samples/walk.lws -o build/walk.lws", check=walk_round_trip),
     Command("cmake --preset asan && cmake --build --preset asan --target copy_paste_fuzzer"),
     Command("mkdir -p build/asan/fuzz/found"),

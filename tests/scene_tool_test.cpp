@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "scenefile/scene_file.h"
@@ -39,12 +41,13 @@ class SceneToolTest : public ::testing::Test {
     }
 
     // Runs a command that must fail, and checks that it said why and wrote nothing.
-    void ExpectRefused(std::vector<std::string> arguments, const std::string &reason) {
-        const Run run = Tool(std::move(arguments));
+    Run ExpectRefused(std::vector<std::string> arguments, const std::string &reason) {
+        Run run = Tool(std::move(arguments));
         EXPECT_EQ(run.status, 1) << run.out;
         EXPECT_NE(run.err.find(reason), std::string::npos) << run.err;
         EXPECT_NE(run.err.find("nothing was written"), std::string::npos) << run.err;
         EXPECT_TRUE(fs::is_empty(folder.Path())) << run.err;
+        return run;
     }
 
     std::string Output() const { return (folder.Path() / "out.lws").string(); }
@@ -227,9 +230,110 @@ TEST_F(SceneToolTest, AWriteThatFailsPartWayLeavesEveryFileAsItWas) {
 TEST_F(SceneToolTest, HelpNamesEveryOption) {
     const Run run = Tool({"--help"});
     EXPECT_EQ(run.status, 0);
-    for (const char *option : {"--output", "--from", "--to", "--into", "--frames", "--at", "--off",
-                               "--on", "--toggle", "--plot", "--module"})
+    for (const char *option : {"--output", "--from", "--to", "--map", "--into", "--frames", "--at",
+                               "--off", "--on", "--toggle", "--plot", "--module"})
         EXPECT_NE(run.out.find(option), std::string::npos) << option;
+}
+
+// Nulls with one Position.X key each, at frame 0, whose value is the item's
+// place in the file: a target's value after a paste tells which item was
+// pasted onto it. ジョイント is in Shift_JIS.
+constexpr const char *JOINT_SJIS = "\x83\x57\x83\x87\x83\x43\x83\x93\x83\x67";
+constexpr const char *RIG_ITEMS[] = {"Joint002", "Joint000", "Joint001", "Hips",
+                                     "Star*",    "Stars",    JOINT_SJIS, "Bone0",
+                                     "Bone1",    "Bone2",    "Bone Top"};
+
+class SceneToolSelectionTest : public SceneToolTest {
+  protected:
+    SceneToolSelectionTest() {
+        std::string text = "LWSC\n5\nFirstFrame 0\nLastFrame 10\n";
+        for (std::size_t place = 0; place < std::size(RIG_ITEMS); ++place)
+            text += "AddNullObject " + std::to_string(place + 1) + " " + RIG_ITEMS[place] +
+                    "\nObjectMotion\nNumChannels 1\nChannel 0\n{ Envelope\n  1\n  Key " +
+                    std::to_string(place) + " 0 0 0 0 0 0 0 0\n  Behaviors 1 1\n}\n";
+        tamberlo_test::WriteBytes(Rig(), text);
+    }
+    std::string Rig() const { return (inputs.Path() / "rig.lws").string(); }
+    std::string Map(const std::string &text) const {
+        tamberlo_test::WriteBytes(inputs.Path() / "rig.map", text);
+        return (inputs.Path() / "rig.map").string();
+    }
+    std::vector<std::string> On(std::vector<std::string> options) const {
+        options.insert(options.begin(), Rig());
+        options.insert(options.end(), {"-o", Output()});
+        return options;
+    }
+
+    const tamberlo_test::TemporaryFolder inputs;
+};
+
+TEST_F(SceneToolSelectionTest, SelectsPatternsListsAndMapsInTheirOrder) {
+    using Pasted = std::vector<std::pair<const char *, double>>;  // a target, the value it holds
+    const auto expectPasted = [&](const std::vector<std::string> &options, const std::string &shown,
+                                  const Pasted &pasted) {
+        const Run run = Tool(On(options));
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.out.find(shown), std::string::npos) << run.out;
+        const LoadedScene after(Output());
+        for (const auto &[target, value] : pasted)
+            EXPECT_EQ(after.Keys(target, "Position.X").at(0).value, value) << target;
+    };
+    const std::tuple<std::string, std::string, std::string, Pasted> cases[] = {
+        // A pattern selects in the scene's order, not the names'.
+        {"Joint*",
+         "Bone?",
+         "Copy: 3 items (Joint002 to Joint001) ",
+         {{"Bone0", 0}, {"Bone1", 1}, {"Bone2", 2}}},
+        {"Hips,Joint00[01]",
+         "Bone2,Bone[01]",
+         "3 items (Bone2 to Bone1)",
+         {{"Bone2", 3}, {"Bone0", 1}, {"Bone1", 2}}},
+        {"Star\\*", "Bone1", "== Copy: Star\\* selected", {{"Bone1", 4}}},
+        // ? is one character of the Shift_JIS name's UTF-8 reading, not one byte.
+        {"?ョイント", "Bone Top", "1 item (ジョイント)", {{"Bone Top", 6}}},
+    };
+    for (const auto &[from, to, shown, pasted] : cases) {
+        SCOPED_TRACE(from);
+        expectPasted({"--from", from, "--to", to}, shown, pasted);
+    }
+    expectPasted({"--map", Map("# Joints onto bones\nJoint000 Bone2   # the left\n\n"
+                               "  \"Star*\"\t\"Bone Top\"# no blank\r\nJoint001 Bone0\r\n")},
+                 "map ", {{"Bone2", 1}, {"Bone Top", 4}, {"Bone0", 2}, {"Bone1", 8}});
+}
+
+TEST_F(SceneToolSelectionTest, RefusesSelectionsItCannotMakeAndWritesNothing) {
+    const std::pair<std::vector<std::string>, std::string> refusals[] = {
+        {{"--from", "Jiont*", "--to", "Bone0"}, "--from pattern \"Jiont*\" matches no item of "},
+        {{"--from", "Joint*,Joint000", "--to", "Bone?"},
+         "--from selects \"Joint000\" twice, by \"Joint*\" and by \"Joint000\""},
+        {{"--from", "Hips", "--to", "Bone0,Bone0"}, "\"Bone0\" is named twice in --to"},
+        {{"--from", "Star\\?", "--to", "Bone0"}, "has no item named \"Star?\"; its items are"},
+        {{"--into", "x.lws"}, "--into needs the items to copy and paste onto"},
+        {{"--map", Rig() + ".map"}, "cannot open the map"},
+    };
+    for (const auto &[options, reason] : refusals) ExpectRefused(On(options), reason);
+    const std::pair<const char *, std::string> mapRefusals[] = {
+        {"Joint000 Bone0\nJoint001\n", "rig.map:2: a line holds two names"},
+        {"Joint000 Bone0 Bone1", "rig.map:1: a line holds two names"},
+        {"Joint000 Bone0\n\n\"Joint001 Bone1\n", "rig.map:3: a quote is not closed"},
+        {"Joint\"000\" Bone0", "rig.map:1: a quote stands inside a name"},
+        {"\"Joint000\"Bone0", "rig.map:1: a quote stands inside a name"},
+        {"Joint000 Bone0\nNobody Bone1", "rig.map:2: " + Rig() + " has no item named"},
+        {"Joint000 Bone0\nJoint000 Bone1",
+         "rig.map:2: names the source \"Joint000\" again, first named on line 1"},
+        {"Joint000 Bone0\n# Bone0\n\nJoint001 Bone1\nJoint002 Bone0 # again",
+         "rig.map:5: names the target \"Bone0\" again, first named on line 1"},
+        {"# nothing\n\n", "rig.map holds no pair of names"},
+    };
+    for (const auto &[map, reason] : mapRefusals) ExpectRefused(On({"--map", Map(map)}), reason);
+    const Run both = Tool(On({"--from", "Hips", "--to", "Bone0", "--map", Map("Hips Bone0")}));
+    EXPECT_EQ(both.status, 1);
+    EXPECT_NE(both.err.find("--from excludes --map"), std::string::npos) << both.err;
+    EXPECT_TRUE(fs::is_empty(folder.Path()));
+    // The module refuses a paste onto another number of items; the tool gives the numbers first.
+    const Run run = ExpectRefused(On({"--from", "Joint*", "--to", "Bone[01]"}),
+                                  "the module refused: コピー元と選択アイテムの数が一致しません。");
+    EXPECT_NE(run.out.find("3 items selected to copy, 2 to paste onto"), std::string::npos);
 }
 
 }  // namespace
