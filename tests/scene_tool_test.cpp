@@ -3,14 +3,23 @@
 // must refuse without writing anything.
 #include "apps/scene_tool.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <spawn.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -225,6 +234,74 @@ TEST_F(SceneToolTest, AWriteThatFailsPartWayLeavesEveryFileAsItWas) {
         EXPECT_EQ(std::distance(fs::directory_iterator(folder.Path()), fs::directory_iterator()),
                   1);
     }
+}
+
+// What the tool program writes on standard error when that is a terminal (a
+// pseudo-terminal) or a pipe, its standard output thrown away.
+std::string StandardError(const std::vector<std::string> &arguments, bool terminal) {
+    const std::string program = (fs::path(TAMBERLO_MODULE_PATH).parent_path() / "tamberlo-scene");
+    int ends[2] = {-1, -1};  // what the program writes to, what the test reads
+    if (terminal) {
+        EXPECT_EQ(openpty(&ends[1], &ends[0], nullptr, nullptr, nullptr), 0);
+    } else {
+        EXPECT_EQ(pipe(ends), 0);
+        std::swap(ends[0], ends[1]);
+    }
+    std::vector<char *> argv{const_cast<char *>(program.c_str())};
+    for (const std::string &argument : arguments)
+        argv.push_back(const_cast<char *>(argument.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, ends[0], STDERR_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addclose(&actions, ends[1]);
+    pid_t child = -1;
+    EXPECT_EQ(posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    close(ends[0]);
+    std::string written;
+    char piece[4096];
+    // A terminal's reader gets EIO once the program has closed it.
+    for (ssize_t got; (got = read(ends[1], piece, sizeof piece)) > 0;)
+        written.append(piece, static_cast<std::size_t>(got));
+    close(ends[1]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << written;
+    return written;
+}
+
+// The scene comes through a pipe that stalls for most of a second halfway,
+// so reading it runs past the half second after which progress shows.
+TEST_F(SceneToolTest, ShowsProgressOnATerminalOnlyAndClearsIt) {
+    const std::string bytes = ReadBytes(Sample("walk.lws"));
+    const fs::path pipePath = folder.Path() / "slow.lws";
+    for (const auto &[terminal, quiet] :
+         {std::pair{true, false}, std::pair{false, false}, std::pair{true, true}}) {
+        SCOPED_TRACE(std::string(terminal ? "terminal" : "pipe") + (quiet ? ", --quiet" : ""));
+        ASSERT_EQ(mkfifo(pipePath.c_str(), 0600), 0);
+        std::thread feeder([&] {
+            std::ofstream stream(pipePath, std::ios::binary);
+            stream.write(bytes.data(), static_cast<std::streamsize>(bytes.size() / 2)).flush();
+            std::this_thread::sleep_for(std::chrono::milliseconds(900));
+            stream.write(bytes.data() + bytes.size() / 2,
+                         static_cast<std::streamsize>(bytes.size() - bytes.size() / 2));
+        });
+        std::vector<std::string> arguments = {pipePath.string(), "-o", Output()};
+        if (quiet) arguments.push_back("--quiet");
+        const std::string shown = StandardError(arguments, terminal);
+        feeder.join();
+        fs::remove(pipePath);
+        if (!terminal || quiet) {
+            EXPECT_EQ(shown, "");
+            continue;
+        }
+        const std::string line = "\rreading " + pipePath.string() + ": ";
+        EXPECT_NE(shown.find(line + "0.0 MB\x1b[K"), std::string::npos) << shown;
+        EXPECT_TRUE(shown.ends_with("\r\x1b[K")) << "the line is left standing: " << shown;
+    }
+    EXPECT_EQ(ReadBytes(Output()), bytes);
 }
 
 TEST_F(SceneToolTest, HelpNamesEveryOption) {
