@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <mutex>
 #include <stdexcept>
@@ -41,6 +42,8 @@ PasteSnapshot::PasteSnapshot(const standin::Scene &scene, std::vector<host::Item
         Item &taken = items_.emplace_back(Item{item, {}});
         for (const standin::ChannelState &channel : scene.Channels(item))
             taken.channels.push_back(Channel{channel.id, KeysOf(scene, channel.envelope)});
+        // By identity, so that finding a channel again costs a search, not a scan.
+        std::ranges::sort(taken.channels, std::less<>(), &Channel::id);
     }
 }
 
@@ -48,6 +51,7 @@ std::vector<PasteSnapshot::Key> PasteSnapshot::KeysOf(const standin::Scene &scen
                                                       host::EnvelopeId envelope) {
     std::vector<Key> keys;
     if (envelope == nullptr) return keys;
+    keys.reserve(scene.KeyCount(envelope));
     for (const standin::KeyState &key : scene.Keys(envelope))
         keys.push_back(Key{key.time, key.value, ShapeOf(key)});
     return keys;
@@ -74,16 +78,16 @@ std::vector<PlottedChannel> PasteSnapshot::ChangedChannels(const standin::Scene 
         const std::string itemName = scene.ItemName(item.id);
         for (const standin::ChannelState &channel : scene.Channels(item.id)) {
             const std::vector<Key> now = KeysOf(scene, channel.envelope);
-            const auto then = std::find_if(item.channels.begin(), item.channels.end(),
-                                           [&](const Channel &c) { return c.id == channel.id; });
-            if (then != item.channels.end() &&
+            const auto then =
+                std::ranges::lower_bound(item.channels, channel.id, std::less<>(), &Channel::id);
+            const bool existed = then != item.channels.end() && then->id == channel.id;
+            if (existed &&
                 std::equal(then->keys.begin(), then->keys.end(), now.begin(), now.end(), sameKey))
                 continue;
             PlottedChannel &plotted = changed.emplace_back();
             plotted.item = itemName;
             plotted.channel = channel.name;
-            if (then != item.channels.end())
-                plotted.before = plotKeys(then->keys, framesPerSecond_);
+            if (existed) plotted.before = plotKeys(then->keys, framesPerSecond_);
             plotted.after = plotKeys(now, scene.FramesPerSecond());
         }
     }

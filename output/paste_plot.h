@@ -52,7 +52,7 @@ class PasteSnapshot {
     };
     struct Item {
         host::ItemId id;
-        std::vector<Channel> channels;
+        std::vector<Channel> channels;  // ordered by id
     };
 
     // A detached channel has no envelope and so no keys.
