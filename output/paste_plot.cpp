@@ -3,6 +3,7 @@
 #include <plplot/plplot.h>
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdio>
@@ -96,6 +97,31 @@ std::vector<PlottedChannel> PasteSnapshot::ChangedChannels(const standin::Scene 
 
 // ---------------------------------------------------------------------------
 // The picture
+
+std::vector<LinePoint> ThinLine(std::span<const LinePoint> line, double firstFrame,
+                                double framesPerColumn) {
+    if (!(framesPerColumn > 0.0) || !std::isfinite(framesPerColumn))
+        return {line.begin(), line.end()};
+    const auto columnOf = [&](const LinePoint &point) {
+        return std::floor((point.frame - firstFrame) / framesPerColumn);
+    };
+    std::vector<LinePoint> thinned;
+    for (std::size_t first = 0; first < line.size();) {
+        const double column = columnOf(line[first]);
+        std::size_t last = first, lowest = first, highest = first;
+        while (last + 1 < line.size() && columnOf(line[last + 1]) == column) {
+            ++last;
+            if (line[last].value < line[lowest].value) lowest = last;
+            if (line[last].value > line[highest].value) highest = last;
+        }
+        std::array<std::size_t, 4> kept = {first, lowest, highest, last};
+        std::sort(kept.begin(), kept.end());
+        const auto keptEnd = std::unique(kept.begin(), kept.end());
+        for (auto index = kept.begin(); index != keptEnd; ++index) thinned.push_back(line[*index]);
+        first = last + 1;
+    }
+    return thinned;
+}
 
 namespace {
 

@@ -73,4 +73,19 @@ void DrawPastePlot(const ReplacementFile &svg, std::span<const PlottedChannel> c
 void WritePastePlot(const std::filesystem::path &svg, std::span<const PlottedChannel> channels,
                     double windowFirstFrame, double windowLastFrame, const std::string &title);
 
+// A vertex of a channel's line, in frames and values.
+struct LinePoint {
+    double frame = 0.0;
+    double value = 0.0;
+    bool operator==(const LinePoint &) const = default;
+};
+
+// A line, in frame order, reduced to what a device can show when it draws
+// `framesPerColumn` frames in one column, counted from `firstFrame`: of the
+// points in each column, the first, the lowest, the highest and the last, in
+// their order and each once. Every column keeps its extremes, so no peak is
+// lost, and joins its neighbours where the whole line does.
+std::vector<LinePoint> ThinLine(std::span<const LinePoint> line, double firstFrame,
+                                double framesPerColumn);
+
 }  // namespace apps

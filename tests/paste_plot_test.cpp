@@ -17,7 +17,37 @@
 namespace {
 
 namespace fs = std::filesystem;
+using apps::LinePoint;
 using apps::PlotKey;
+
+TEST(ThinLineTest, KeepsEachColumnsFirstLowestHighestAndLastInOrder) {
+    struct Case {
+        const char *what;
+        std::vector<LinePoint> line, kept;
+    };
+    const Case cases[] = {
+        {"a crowded column",
+         {{0.0, 5}, {0.2, 9}, {0.4, 1}, {0.5, 4}, {0.9, 6}},
+         {{0.0, 5}, {0.2, 9}, {0.4, 1}, {0.9, 6}}},
+        {"the first is the lowest, the last the highest",
+         {{1.0, 0}, {1.3, 2}, {1.5, 1}, {1.9, 3}},
+         {{1.0, 0}, {1.9, 3}}},
+        {"columns of one or two points kept whole",
+         {{0.5, 1}, {1.0, 7}, {1.5, 7}, {2.0, -3}},
+         {{0.5, 1}, {1.0, 7}, {1.5, 7}, {2.0, -3}}},
+        {"a step inside one column, down to its extremes",
+         {{0.1, 1}, {0.3, 1}, {0.3, 2}, {0.6, 2}, {0.8, 2}},
+         {{0.1, 1}, {0.3, 2}, {0.8, 2}}},
+    };
+    for (const Case &c : cases) EXPECT_EQ(apps::ThinLine(c.line, 0.0, 1.0), c.kept) << c.what;
+    // Columns are counted from the axis' first frame, at any width.
+    const std::vector<LinePoint> shifted = {{-9, 1}, {-8, 3}, {-7, 2}, {-6, 0}, {-5, 4}};
+    EXPECT_EQ(apps::ThinLine(shifted, -10.0, 4.0),
+              (std::vector<LinePoint>{{-9, 1}, {-8, 3}, {-7, 2}, {-6, 0}, {-5, 4}}));
+    EXPECT_EQ(apps::ThinLine(shifted, -9.0, 4.0),
+              (std::vector<LinePoint>{{-9, 1}, {-8, 3}, {-6, 0}, {-5, 4}}));
+    EXPECT_EQ(apps::ThinLine(shifted, -9.0, 0.0), shifted);
+}
 
 TEST(PasteSnapshotTest, ReturnsTheChangedAndCreatedChannelsOnly) {
     standin::Scene scene;
