@@ -5,6 +5,7 @@
 // pasted frames shaded. Shared by the command-line programs.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <span>
@@ -52,7 +53,7 @@ class PasteSnapshot {
     };
     struct Item {
         host::ItemId id;
-        std::vector<Channel> channels;
+        std::vector<Channel> channels;  // ordered by id
     };
 
     // A detached channel has no envelope and so no keys.
@@ -62,15 +63,45 @@ class PasteSnapshot {
     double framesPerSecond_;
 };
 
-// Draws one panel per channel (up to three a row) on one SVG page, titled
-// `title`, with the frames windowFirstFrame to windowLastFrame shaded as the
-// pasted window, into `svg`, which the caller puts in place. Throws
-// std::runtime_error, saying what failed, when it cannot.
-void DrawPastePlot(const ReplacementFile &svg, std::span<const PlottedChannel> channels,
-                   double windowFirstFrame, double windowLastFrame, const std::string &title);
+// Draws the channels on one SVG page titled `title`, with the frames
+// windowFirstFrame to windowLastFrame shaded as the pasted window, into `svg`,
+// which the caller puts in place. Up to PANEL_PAGE_MAX_CHANNELS channels get a
+// panel each, up to three a row; more are drawn as a grid, one row per item and
+// one column per channel name. A page draws at most PAGE_MAX_CHANNELS channels,
+// the first ones given, and says how many it left out. Where a channel's keys
+// lie too close to tell apart they are drawn as one line without markers.
+//
+// Returns the indices into `channels` of those left out, in order (empty when
+// every channel is drawn), e.g. for a caller to name them:
+//     for (std::size_t i : DrawPastePlot(...)) err << channels[i].item << ...;
+// Throws std::runtime_error, saying what failed, when it cannot draw.
+std::vector<std::size_t> DrawPastePlot(const ReplacementFile &svg,
+                                       std::span<const PlottedChannel> channels,
+                                       double windowFirstFrame, double windowLastFrame,
+                                       const std::string &title);
 
 // The same picture, put in place of the file at `svg` only once it is complete.
-void WritePastePlot(const std::filesystem::path &svg, std::span<const PlottedChannel> channels,
-                    double windowFirstFrame, double windowLastFrame, const std::string &title);
+std::vector<std::size_t> WritePastePlot(const std::filesystem::path &svg,
+                                        std::span<const PlottedChannel> channels,
+                                        double windowFirstFrame, double windowLastFrame,
+                                        const std::string &title);
+
+inline constexpr std::size_t PANEL_PAGE_MAX_CHANNELS = 18;
+inline constexpr std::size_t PAGE_MAX_CHANNELS = 108;
+
+// A vertex of a channel's line, in frames and values.
+struct LinePoint {
+    double frame = 0.0;
+    double value = 0.0;
+    bool operator==(const LinePoint &) const = default;
+};
+
+// A line, in frame order, reduced to what a device can show when it draws
+// `framesPerColumn` frames in one column, counted from `firstFrame`: of the
+// points in each column, the first, the lowest, the highest and the last, in
+// their order and each once. Every column keeps its extremes, so no peak is
+// lost, and joins its neighbours where the whole line does.
+std::vector<LinePoint> ThinLine(std::span<const LinePoint> line, double firstFrame,
+                                double framesPerColumn);
 
 }  // namespace apps

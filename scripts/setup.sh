@@ -12,6 +12,10 @@ packages="$packages python3 python3-pefile"
 # tamberlo-scene reads its options with CLI11 and draws with PLplot.
 packages="$packages pkg-config libcli11-dev libplplot-dev"
 
+# The picture of a paste is checked by rendering it, as a viewer would, with
+# librsvg's converter.
+packages="$packages librsvg2-bin"
+
 # The Windows build: the 32-bit cross compiler, and Wine with its 32-bit half
 # to run the test programs.
 packages="$packages g++-mingw-w64-i686 wine wine32:i386"

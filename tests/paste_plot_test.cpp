@@ -4,7 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <filesystem>
+#include <numeric>
+#include <random>
 #include <regex>
 #include <stdexcept>
 #include <string>
@@ -17,7 +21,37 @@
 namespace {
 
 namespace fs = std::filesystem;
+using apps::LinePoint;
 using apps::PlotKey;
+
+TEST(ThinLineTest, KeepsEachColumnsFirstLowestHighestAndLastInOrder) {
+    struct Case {
+        const char *what;
+        std::vector<LinePoint> line, kept;
+    };
+    const Case cases[] = {
+        {"a crowded column",
+         {{0.0, 5}, {0.2, 9}, {0.4, 1}, {0.5, 4}, {0.9, 6}},
+         {{0.0, 5}, {0.2, 9}, {0.4, 1}, {0.9, 6}}},
+        {"the first is the lowest, the last the highest",
+         {{1.0, 0}, {1.3, 2}, {1.5, 1}, {1.9, 3}},
+         {{1.0, 0}, {1.9, 3}}},
+        {"columns of one or two points kept whole",
+         {{0.5, 1}, {1.0, 7}, {1.5, 7}, {2.0, -3}},
+         {{0.5, 1}, {1.0, 7}, {1.5, 7}, {2.0, -3}}},
+        {"a step inside one column, down to its extremes",
+         {{0.1, 1}, {0.3, 1}, {0.3, 2}, {0.6, 2}, {0.8, 2}},
+         {{0.1, 1}, {0.3, 2}, {0.8, 2}}},
+    };
+    for (const Case &c : cases) EXPECT_EQ(apps::ThinLine(c.line, 0.0, 1.0), c.kept) << c.what;
+    // Columns are counted from the axis' first frame, at any width.
+    const std::vector<LinePoint> shifted = {{-9, 1}, {-8, 3}, {-7, 2}, {-6, 0}, {-5, 4}};
+    EXPECT_EQ(apps::ThinLine(shifted, -10.0, 4.0),
+              (std::vector<LinePoint>{{-9, 1}, {-8, 3}, {-7, 2}, {-6, 0}, {-5, 4}}));
+    EXPECT_EQ(apps::ThinLine(shifted, -9.0, 4.0),
+              (std::vector<LinePoint>{{-9, 1}, {-8, 3}, {-6, 0}, {-5, 4}}));
+    EXPECT_EQ(apps::ThinLine(shifted, -9.0, 0.0), shifted);
+}
 
 TEST(PasteSnapshotTest, ReturnsTheChangedAndCreatedChannelsOnly) {
     standin::Scene scene;
@@ -113,6 +147,125 @@ TEST(PastePlotTest, WritesAWholeSvgOverTheTargetOrNothing) {
     std::vector<fs::path> entries{fs::directory_iterator(folder.Path()), fs::directory_iterator()};
     std::sort(entries.begin(), entries.end());
     EXPECT_EQ(entries, (std::vector<fs::path>{target, folder.Path() / "taken.svg"}));
+}
+
+// A motion capture's channel: a key a frame, sums of sines with some noise.
+std::vector<PlotKey> CaptureKeys(int frames, unsigned seed) {
+    std::mt19937 random(seed);
+    std::normal_distribution<double> noise(0.0, 0.03);
+    std::vector<PlotKey> keys;
+    for (int frame = 0; frame < frames; ++frame) {
+        const double time = frame / 30.0;
+        keys.push_back(PlotKey{
+            static_cast<double>(frame),
+            std::sin(1.3 * time + seed) + 0.4 * std::sin(5.1 * time) + noise(random), false});
+    }
+    return keys;
+}
+
+// Joints with the nine motion channels each, from Joint020 on.
+std::vector<apps::PlottedChannel> JointChannels(int joints, int keysBefore, int keysAfter) {
+    std::vector<apps::PlottedChannel> channels;
+    for (int joint = 0; joint < joints; ++joint)
+        for (const char *name : standin::MOTION_CHANNEL_NAMES) {
+            const auto seed = static_cast<unsigned>(channels.size());
+            channels.push_back({"Joint0" + std::to_string(20 + joint), name,
+                                CaptureKeys(keysBefore, seed), CaptureKeys(keysAfter, seed + 7)});
+        }
+    return channels;
+}
+
+std::size_t Occurrences(const std::string &text, const std::string &part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+// Ten joints pasted onto ten others at frame 100: a grid of a row per joint
+// and a column per channel, small enough for a viewer to open.
+TEST(PastePlotTest, DrawsACaptureSizedPasteAsASmallGrid) {
+    const tamberlo_test::TemporaryFolder folder;
+    const std::vector<apps::PlottedChannel> channels = JointChannels(10, 3000, 3100);
+    const fs::path svg = folder.Path() / "capture.svg";
+    EXPECT_TRUE(apps::WritePastePlot(svg, channels, 100, 3099, "Capture").empty());
+    const std::string bytes = tamberlo_test::ReadBytes(svg);
+    EXPECT_LE(bytes.size(), 2'000'000u);
+    EXPECT_LE(Occurrences(bytes, "<"), 10'000u);
+    const std::string shown = ShownText(bytes);
+    EXPECT_EQ(Occurrences(shown, "●"), 3u) << "the legend's markers only";
+    EXPECT_EQ(Occurrences(shown, " — "), 0u) << "no panel titles";
+    for (const char *name : standin::MOTION_CHANNEL_NAMES) EXPECT_EQ(Occurrences(shown, name), 1u);
+    for (int joint = 20; joint < 30; ++joint)
+        EXPECT_EQ(Occurrences(shown, "Joint0" + std::to_string(joint)), 1u);
+    EXPECT_NE(shown.find("a line without markers"), std::string::npos);
+
+    // The renderer refuses pages of too many elements; a real one must take it.
+    if (std::system("command -v rsvg-convert >/dev/null") != 0)
+        GTEST_SKIP() << "rsvg-convert is not installed";
+    const fs::path png = folder.Path() / "capture.png";
+    const std::string render = "rsvg-convert -o '" + png.string() + "' '" + svg.string() + "'";
+    EXPECT_EQ(std::system(render.c_str()), 0);
+    EXPECT_GT(fs::file_size(png), 0u);
+}
+
+// Few keys keep a marker each, exactly as they always have; keys too close
+// to tell apart become a line.
+TEST(PastePlotTest, MarksSparseKeysAndDrawsDenseOnesAsALine) {
+    const tamberlo_test::TemporaryFolder folder;
+    std::vector<apps::PlottedChannel> channels = JointChannels(1, 10, 12);
+    channels.resize(2);
+    const auto drawn = [&] {
+        apps::WritePastePlot(folder.Path() / "keys.svg", channels, 2, 8, "Keys");
+        return ShownText(tamberlo_test::ReadBytes(folder.Path() / "keys.svg"));
+    };
+    std::string shown = drawn();
+    EXPECT_EQ(Occurrences(shown, "○"), 3u + 10 + 10);
+    EXPECT_EQ(Occurrences(shown, "●"), 3u + 12 + 12);
+    EXPECT_EQ(shown.find("a line without markers"), std::string::npos);
+
+    channels[1].after = CaptureKeys(400, 1);
+    shown = drawn();
+    EXPECT_EQ(Occurrences(shown, "○"), 3u + 10 + 10);
+    EXPECT_EQ(Occurrences(shown, "●"), 3u + 12);
+    EXPECT_NE(shown.find("a line without markers"), std::string::npos);
+}
+
+// The grid's columns follow the motion channels' order, whichever order the
+// items list them in; items of one name get a row each.
+TEST(PastePlotTest, GivesEachItemARowAndEachChannelAColumnInTheirOrder) {
+    const tamberlo_test::TemporaryFolder folder;
+    std::vector<apps::PlottedChannel> channels = JointChannels(3, 2, 3);
+    std::reverse(channels.begin(), channels.begin() + 9);
+    for (std::size_t i = 9; i < 18; ++i) channels[i].item = "Joint020";
+    channels.erase(channels.begin() + 12);  // the second's Rotation.H
+    const fs::path svg = folder.Path() / "grid.svg";
+    EXPECT_TRUE(apps::WritePastePlot(svg, channels, 0, 1, "Grid").empty());
+    const std::string shown = ShownText(tamberlo_test::ReadBytes(svg));
+    EXPECT_EQ(Occurrences(shown, "Joint020"), 2u);
+    EXPECT_EQ(Occurrences(shown, "Joint022"), 1u);
+    std::size_t previous = 0;
+    for (const char *name : standin::MOTION_CHANNEL_NAMES) {
+        EXPECT_EQ(Occurrences(shown, name), 1u) << name;
+        EXPECT_GT(shown.find(name), previous) << name;
+        previous = shown.find(name);
+    }
+}
+
+TEST(PastePlotTest, LeavesOutWholeItemsPastTheCapAndSaysHowMany) {
+    const tamberlo_test::TemporaryFolder folder;
+    const int joints = static_cast<int>(apps::PAGE_MAX_CHANNELS / 9) + 2;
+    std::vector<apps::PlottedChannel> channels = JointChannels(joints, 2, 3);
+    channels.pop_back();  // so that the last joint is not whole
+    const fs::path svg = folder.Path() / "many.svg";
+    std::vector<std::size_t> expected(channels.size() - apps::PAGE_MAX_CHANNELS);
+    std::iota(expected.begin(), expected.end(), apps::PAGE_MAX_CHANNELS);
+    EXPECT_EQ(apps::WritePastePlot(svg, channels, 0, 1, "Many"), expected);
+    const std::string shown = ShownText(tamberlo_test::ReadBytes(svg));
+    EXPECT_NE(shown.find(std::to_string(expected.size()) + " more changed channels are not drawn"),
+              std::string::npos);
+    EXPECT_NE(shown.find(channels[expected.front() - 1].item), std::string::npos);
+    EXPECT_EQ(shown.find(channels[expected.front()].item), std::string::npos);
 }
 
 }  // namespace
