@@ -360,11 +360,16 @@ void CopyAndPaste(const Request &request, std::ostream &out, Written &written,
     // Both files are made whole beside their targets before either is put in
     // place, so that a failure on the way leaves every file as it was.
     std::optional<ReplacementFile> plotFile;
+    std::vector<std::size_t> notDrawn;
     if (!request.plot.empty()) {
         plotFile.emplace(request.plot);
         progress.Start("drawing " + request.plot);
-        DrawPastePlot(*plotFile, changed, answers.pasteStart, static_cast<double>(windowLast),
-                      "Paste from " + source.path + " into " + target.path);
+        notDrawn =
+            DrawPastePlot(*plotFile, changed, answers.pasteStart, static_cast<double>(windowLast),
+                          "Paste from " + source.path + " into " + target.path,
+                          [&progress](std::size_t drawn, std::size_t total) {
+                              progress.Update(drawn, total, "channels");
+                          });
         progress.End();
     }
     sceneFile.Replace();
@@ -374,6 +379,11 @@ void CopyAndPaste(const Request &request, std::ostream &out, Written &written,
     plotFile->Replace();
     written.push_back(request.plot);
     out << "plot " << request.plot << '\n';
+    if (notDrawn.empty()) return;
+    out << "the picture leaves out " << notDrawn.size() << " of the " << changed.size()
+        << " changed channels (a page draws at most " << PAGE_MAX_CHANNELS << "):\n";
+    for (std::size_t index : notDrawn)
+        out << "  " << changed[index].item << " " << changed[index].channel << '\n';
 }
 
 }  // namespace

@@ -708,7 +708,8 @@ std::size_t DrawnCount(std::span<const PlottedChannel> channels) {
 }
 
 std::vector<std::size_t> DrawPage(std::span<const PlottedChannel> channels, double windowFirst,
-                                  double windowLast, const std::string &title) {
+                                  double windowLast, const std::string &title,
+                                  const PlotProgress &progress) {
     const std::span<const PlottedChannel> drawn = channels.first(DrawnCount(channels));
     Page page = drawn.size() <= PANEL_PAGE_MAX_CHANNELS ? PanelPage(drawn) : GridPage(drawn);
     for (ChannelDrawing &drawing : page.drawings) FitAxes(drawing, windowFirst, windowLast);
@@ -747,6 +748,9 @@ std::vector<std::size_t> DrawPage(std::span<const PlottedChannel> channels, doub
         Viewport(pageWidth, pageHeight, box.left, headerHeight + box.top, box.right,
                  headerHeight + box.bottom);
         DrawChannel(drawing, windowFirst, windowLast, page.grid);
+        if (progress)
+            progress(static_cast<std::size_t>(&drawing - page.drawings.data()) + 1,
+                     page.drawings.size());
     }
     if (!page.labels.empty()) {
         Viewport(pageWidth, pageHeight, 0.0, headerHeight, pageWidth, pageHeight);
@@ -844,7 +848,7 @@ bool EndsWithSvgClose(const fs::path &file) {
 std::vector<std::size_t> DrawPastePlot(const ReplacementFile &svg,
                                        std::span<const PlottedChannel> channels,
                                        double windowFirstFrame, double windowLastFrame,
-                                       const std::string &title) {
+                                       const std::string &title, const PlotProgress &progress) {
     std::vector<std::size_t> leftOut;
     // The file exists before PLplot starts, which ends the process when it
     // cannot open its output.
@@ -857,7 +861,7 @@ std::vector<std::size_t> DrawPastePlot(const ReplacementFile &svg,
             PlotStream stream(errors);
             plsdev("svg");
             plsfnam(svg.Path().c_str());
-            leftOut = DrawPage(channels, windowFirstFrame, windowLastFrame, title);
+            leftOut = DrawPage(channels, windowFirstFrame, windowLastFrame, title, progress);
         }
         if (!errors.empty())
             throw std::runtime_error("PLplot could not draw " + svg.Target().string() + ": " +

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -75,10 +76,12 @@ class PasteSnapshot {
 // every channel is drawn), e.g. for a caller to name them:
 //     for (std::size_t i : DrawPastePlot(...)) err << channels[i].item << ...;
 // Throws std::runtime_error, saying what failed, when it cannot draw.
+// `progress`, when given, hears of every channel drawn: how many of how many.
+using PlotProgress = std::function<void(std::size_t drawn, std::size_t total)>;
 std::vector<std::size_t> DrawPastePlot(const ReplacementFile &svg,
                                        std::span<const PlottedChannel> channels,
                                        double windowFirstFrame, double windowLastFrame,
-                                       const std::string &title);
+                                       const std::string &title, const PlotProgress &progress = {});
 
 // The same picture, put in place of the file at `svg` only once it is complete.
 std::vector<std::size_t> WritePastePlot(const std::filesystem::path &svg,

@@ -24,6 +24,7 @@
 #include <utility>
 #include <vector>
 
+#include "output/paste_plot.h"
 #include "scenefile/scene_file.h"
 #include "standin/standin.h"
 #include "tests/scene_files.h"
@@ -144,6 +145,34 @@ TEST_F(SceneToolTest, DrawsAPasteWhoseWindowEndsPastTheLastFrameAnIntHolds) {
               Output(), "--plot", (folder.Path() / "paste.svg").string()});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(fs::exists(folder.Path() / "paste.svg"));
+}
+
+// Thirteen items of nine channels pasted onto thirteen others: more changed
+// channels than a page draws. The picture leaves out the last item's, and
+// the tool names each one it left out.
+TEST_F(SceneToolTest, NamesTheChangedChannelsThePictureLeavesOut) {
+    std::string text = "LWSC\n5\nFirstFrame 0\nLastFrame 2\nFramesPerSecond 30\n";
+    for (int item = 0; item < 26; ++item) {
+        text += "AddNullObject 1" + std::to_string(item) + " N" + std::to_string(item) +
+                "\nObjectMotion\nNumChannels 9\n";
+        for (int channel = 0; channel < 9; ++channel)
+            text += "Channel " + std::to_string(channel) + "\n{ Envelope\n  2\n  Key " +
+                    std::to_string(item) + " 0 0 0 0 0 0 0 0\n  Key 1 " +
+                    std::to_string(channel + 1) + " 0 0 0 0 0 0 0\n  Behaviors 1 1\n}\n";
+    }
+    const tamberlo_test::TemporaryFolder inputs;
+    tamberlo_test::WriteBytes(inputs.Path() / "crowd.lws", text);
+    const Run run =
+        Tool({(inputs.Path() / "crowd.lws").string(), "--from", "N?,N1[0-2]", "--to", "N1[3-9],N2?",
+              "-o", Output(), "--plot", (folder.Path() / "crowd.svg").string(), "--quiet"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::string expected =
+        "the picture leaves out 9 of the 117 changed channels (a page draws at "
+        "most " +
+        std::to_string(apps::PAGE_MAX_CHANNELS) + "):\n";
+    for (const char *channel : standin::MOTION_CHANNEL_NAMES)
+        expected += std::string("  N25 ") + channel + "\n";
+    EXPECT_TRUE(run.out.ends_with(expected)) << run.out;
 }
 
 TEST_F(SceneToolTest, RefusesBadInputsAndWritesNothing) {
