@@ -17,7 +17,10 @@
 #include "apps/labels.h"
 #include "apps/print.h"
 #include "apps/progress.h"
+#include "output/paste_snapshot.h"
+#if TAMBERLO_HAS_PASTE_PLOT
 #include "output/paste_plot.h"
+#endif
 #include "output/replace_file.h"
 #include "scenefile/scene_file.h"
 #include "standin/standin.h"
@@ -30,6 +33,11 @@ namespace {
 // The module's calls between two looks at the progress line: a few thousand
 // calls take well under a millisecond.
 constexpr std::uint64_t PROGRESS_CALLS = 1 << 14;
+
+// Where the picture of a paste cannot be drawn, a --plot is refused before any work.
+[[maybe_unused]] constexpr const char *NO_PICTURES =
+    "--plot: this build of tamberlo-scene draws no pictures (it has no PLplot); the 64-bit "
+    "Linux build draws them";
 
 // A failure the tool reports as it stands and ends on.
 class ToolError : public std::runtime_error {
@@ -286,9 +294,29 @@ void RoundTrip(const Request &request, std::ostream &out, Written &written,
     out << "wrote " << request.output << '\n';
 }
 
+// The picture of the paste, made in its new file; the indices of the changed
+// channels it leaves out.
+std::vector<std::size_t> DrawPicture(const ReplacementFile &file,
+                                     const std::vector<PlottedChannel> &changed, int pasteStart,
+                                     std::int64_t windowLast, const std::string &title,
+                                     ProgressLine &progress) {
+#if TAMBERLO_HAS_PASTE_PLOT
+    return DrawPastePlot(file, changed, pasteStart, static_cast<double>(windowLast), title,
+                         [&progress](std::size_t drawn, std::size_t total) {
+                             progress.Update(drawn, total, "channels");
+                         });
+#else
+    (void)file, (void)changed, (void)pasteStart, (void)windowLast, (void)title, (void)progress;
+    throw ToolError(NO_PICTURES);
+#endif
+}
+
 void CopyAndPaste(const Request &request, std::ostream &out, Written &written,
                   ProgressLine &progress) {
     CheckWritable(request.output, "scene");
+#if !TAMBERLO_HAS_PASTE_PLOT
+    if (!request.plot.empty()) throw ToolError(NO_PICTURES);
+#endif
     if (!request.plot.empty()) {
         CheckWritable(request.plot, "plot");
         // The picture replaces the file it names, which must not be a scene
@@ -364,12 +392,8 @@ void CopyAndPaste(const Request &request, std::ostream &out, Written &written,
     if (!request.plot.empty()) {
         plotFile.emplace(request.plot);
         progress.Start("drawing " + request.plot);
-        notDrawn =
-            DrawPastePlot(*plotFile, changed, answers.pasteStart, static_cast<double>(windowLast),
-                          "Paste from " + source.path + " into " + target.path,
-                          [&progress](std::size_t drawn, std::size_t total) {
-                              progress.Update(drawn, total, "channels");
-                          });
+        notDrawn = DrawPicture(*plotFile, changed, answers.pasteStart, windowLast,
+                               "Paste from " + source.path + " into " + target.path, progress);
         progress.End();
     }
     sceneFile.Replace();
@@ -381,7 +405,7 @@ void CopyAndPaste(const Request &request, std::ostream &out, Written &written,
     out << "plot " << request.plot << '\n';
     if (notDrawn.empty()) return;
     out << "the picture leaves out " << notDrawn.size() << " of the " << changed.size()
-        << " changed channels (a page draws at most " << PAGE_MAX_CHANNELS << "):\n";
+        << " changed channels:\n";
     for (std::size_t index : notDrawn)
         out << "  " << changed[index].item << " " << changed[index].channel << '\n';
 }

@@ -14,55 +14,11 @@
 #include <vector>
 
 #include "host/host_api.h"
+#include "output/paste_snapshot.h"
 #include "output/replace_file.h"
 #include "standin/scene.h"
 
 namespace apps {
-
-struct PlotKey {
-    double frame = 0.0;
-    double value = 0.0;
-    bool stepped = false;  // the value holds until the next key
-    bool operator==(const PlotKey &) const = default;
-};
-
-struct PlottedChannel {
-    std::string item;
-    std::string channel;
-    std::vector<PlotKey> before, after;
-};
-
-// The channels of some items of a scene, taken before a paste. After the paste,
-// ChangedChannels() returns the channels whose keys (value, time or shape)
-// differ from the snapshot, or which did not exist then, in the snapshot's
-// item order and the scene's channel order.
-class PasteSnapshot {
-  public:
-    PasteSnapshot(const standin::Scene &scene, std::vector<host::ItemId> items);
-
-    std::vector<PlottedChannel> ChangedChannels(const standin::Scene &scene) const;
-
-  private:
-    struct Key {
-        double time;
-        double value;
-        std::int32_t shape;
-    };
-    struct Channel {
-        host::ChannelId id;
-        std::vector<Key> keys;
-    };
-    struct Item {
-        host::ItemId id;
-        std::vector<Channel> channels;  // ordered by id
-    };
-
-    // A detached channel has no envelope and so no keys.
-    static std::vector<Key> KeysOf(const standin::Scene &scene, host::EnvelopeId envelope);
-
-    std::vector<Item> items_;
-    double framesPerSecond_;
-};
 
 // Draws the channels on one SVG page titled `title`, with the frames
 // windowFirstFrame to windowLastFrame shaded as the pasted window, into `svg`,
