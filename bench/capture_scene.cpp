@@ -1,0 +1,128 @@
+// Capture-like scenes: each channel is a sum of a few slow sines around a
+// rest value, plus a little noise, drawn from one seeded generator in file
+// order, so the bytes depend on the shape and the seed alone.
+#include "bench/capture_scene.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <random>
+
+namespace bench {
+
+namespace {
+
+constexpr int CHANNELS_PER_JOINT = 9;
+constexpr std::size_t HARMONICS = 3;
+constexpr double TWO_PI = 6.283185307179586;
+// Layout numbers an object's id from 0x10000000 on.
+constexpr unsigned FIRST_OBJECT_ID = 0x10000000u;
+
+// Uniform in [0, 1) from the generator's top 53 bits. std::mt19937_64 gives
+// the same numbers everywhere; the standard distributions need not.
+double Unit(std::mt19937_64 &random) {
+    return static_cast<double>(random() >> 11) * 0x1.0p-53;
+}
+
+double Between(std::mt19937_64 &random, double low, double high) {
+    return low + (high - low) * Unit(random);
+}
+
+struct ChannelMotion {
+    double rest = 0.0;
+    std::array<double, HARMONICS> amplitude{}, frequency{}, phase{};
+    double noise = 0.0;  // the largest noise on a key
+};
+
+// Motion of a joint's channel by its kind: positions in metres, rotations in
+// radians, scales around one; a performer's motion lives below a few hertz.
+ChannelMotion DrawMotion(std::mt19937_64 &random, int channel) {
+    const bool position = channel < 3, rotation = channel >= 3 && channel < 6;
+    const double reach = position ? 0.5 : rotation ? 0.8 : 0.05;
+    ChannelMotion motion;
+    motion.rest = position ? Between(random, -1.0, 1.0) : rotation ? 0.0 : 1.0;
+    for (std::size_t h = 0; h < HARMONICS; ++h) {
+        motion.amplitude[h] = reach * Between(random, 0.1, 1.0) / static_cast<double>(h + 1);
+        motion.frequency[h] = Between(random, 0.1, 2.0);
+        motion.phase[h] = Between(random, 0.0, TWO_PI);
+    }
+    motion.noise = reach * 1e-3;
+    return motion;
+}
+
+double ValueAt(const ChannelMotion &motion, double seconds, std::mt19937_64 &random) {
+    double value = motion.rest;
+    for (std::size_t h = 0; h < HARMONICS; ++h)
+        value += motion.amplitude[h] *
+                 std::sin(TWO_PI * motion.frequency[h] * seconds + motion.phase[h]);
+    return value + motion.noise * Between(random, -1.0, 1.0);
+}
+
+// The shortest text that reads back to the same double.
+void AppendNumber(std::string &text, double number) {
+    std::array<char, 32> digits{};
+    char *const end = std::to_chars(digits.data(), digits.data() + digits.size(), number).ptr;
+    text.append(digits.data(), end);
+}
+
+void AppendChannel(std::string &text, const CaptureShape &shape, int channel,
+                   std::mt19937_64 &random) {
+    const ChannelMotion motion = DrawMotion(random, channel);
+    text += "Channel " + std::to_string(channel) + "\n{ Envelope\n  " +
+            std::to_string(shape.frames) + "\n";
+    for (int frame = 0; frame < shape.frames; ++frame) {
+        const double seconds = frame / CAPTURE_FRAMES_PER_SECOND;
+        text += "  Key ";
+        AppendNumber(text, ValueAt(motion, seconds, random));
+        text += ' ';
+        AppendNumber(text, seconds);
+        // TCB keys with tension, continuity and bias at zero, as capture imports make them.
+        text += " 0 0 0 0 0 0 0\n";
+    }
+    text += "  Behaviors 1 1\n}\n";
+}
+
+}  // namespace
+
+std::size_t CaptureShape::Keys() const {
+    return static_cast<std::size_t>(joints) * CHANNELS_PER_JOINT * static_cast<std::size_t>(frames);
+}
+
+std::string CaptureShape::Name() const {
+    return std::to_string(joints) + " x " + std::to_string(frames);
+}
+
+std::string JointName(int joint, int joints) {
+    const std::size_t width = std::max<std::size_t>(3, std::to_string(joints - 1).size());
+    std::string number = std::to_string(joint);
+    return "Joint" + std::string(width > number.size() ? width - number.size() : 0, '0') + number;
+}
+
+void WriteCaptureScene(const CaptureShape &shape,
+                       const std::function<void(std::string_view)> &sink) {
+    std::mt19937_64 random(shape.seed);
+    sink("LWSC\n5\n\nFirstFrame 0\nLastFrame " + std::to_string(shape.frames - 1) +
+         "\nFramesPerSecond 30\n");
+    std::string text;
+    for (int joint = 0; joint < shape.joints; ++joint) {
+        std::array<char, 16> id{};
+        std::snprintf(id.data(), id.size(), "%X", FIRST_OBJECT_ID + static_cast<unsigned>(joint));
+        sink("\nAddNullObject " + std::string(id.data()) + " " + JointName(joint, shape.joints) +
+             "\nObjectMotion\nNumChannels 9\n");
+        for (int channel = 0; channel < CHANNELS_PER_JOINT; ++channel) {
+            text.clear();
+            AppendChannel(text, shape, channel, random);
+            sink(text);
+        }
+    }
+}
+
+std::string CaptureSceneText(const CaptureShape &shape) {
+    std::string text;
+    WriteCaptureScene(shape, [&text](std::string_view piece) { text += piece; });
+    return text;
+}
+
+}  // namespace bench
