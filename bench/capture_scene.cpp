@@ -8,7 +8,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <fstream>
 #include <random>
+#include <stdexcept>
 
 namespace bench {
 
@@ -117,6 +119,38 @@ void WriteCaptureScene(const CaptureShape &shape,
             sink(text);
         }
     }
+}
+
+// Whether the file holds exactly the scene's text, compared piece by piece
+// as the generator makes it, so that a file is reused only when the
+// generator would write it again byte for byte.
+bool FileHoldsCaptureScene(const std::filesystem::path &path, const CaptureShape &shape) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return false;
+    bool same = true;
+    std::string read;
+    WriteCaptureScene(shape, [&](std::string_view piece) {
+        if (!same) return;
+        read.resize(piece.size());
+        file.read(read.data(), static_cast<std::streamsize>(piece.size()));
+        same = static_cast<std::size_t>(file.gcount()) == piece.size() && read == piece;
+    });
+    return same && file.peek() == std::char_traits<char>::eof();
+}
+
+// Written beside the path and renamed over it, so that a run stopped midway
+// leaves no half scene to be taken for a whole one.
+void WriteCaptureSceneFile(const std::filesystem::path &path, const CaptureShape &shape) {
+    const std::filesystem::path partial = std::filesystem::path(path).concat(".partial");
+    {
+        std::ofstream file(partial, std::ios::binary | std::ios::trunc);
+        WriteCaptureScene(shape, [&file](std::string_view piece) {
+            file.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+        });
+        file.close();
+        if (!file) throw std::runtime_error("cannot write " + partial.string());
+    }
+    std::filesystem::rename(partial, path);
 }
 
 std::string CaptureSceneText(const CaptureShape &shape) {

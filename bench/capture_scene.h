@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -39,6 +40,15 @@ std::string JointName(int joint, int joints);
 // compared without being held whole.
 void WriteCaptureScene(const CaptureShape &shape,
                        const std::function<void(std::string_view)> &sink);
+
+// Whether the file at `path` holds exactly the scene's text, compared piece
+// by piece as the generator makes it.
+bool FileHoldsCaptureScene(const std::filesystem::path &path, const CaptureShape &shape);
+
+// Writes the scene beside `path` and renames it over the path, so that a run
+// stopped midway leaves no half scene to be taken for a whole one. Throws
+// std::runtime_error when it cannot.
+void WriteCaptureSceneFile(const std::filesystem::path &path, const CaptureShape &shape);
 
 // The scene's whole text, for scenes small enough to hold.
 std::string CaptureSceneText(const CaptureShape &shape);

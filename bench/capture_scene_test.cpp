@@ -3,8 +3,11 @@
 #include "bench/capture_scene.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <charconv>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -14,6 +17,7 @@
 
 namespace {
 
+namespace fs = std::filesystem;
 using bench::CaptureShape;
 
 const CaptureShape SMALL{3, 20};
@@ -69,6 +73,27 @@ TEST(CaptureSceneTest, ValuesAreTheShortestTextOfADoubleAndMostNeedSeventeenDigi
     }
     EXPECT_EQ(values, SMALL.Keys());
     EXPECT_GT(long_values, values * 3 / 4);
+}
+
+TEST(CaptureSceneTest, AFileIsTakenForTheSceneOnlyWhenItHoldsItsVeryBytes) {
+    const fs::path path =
+        fs::temp_directory_path() / ("capture_scene_test-" + std::to_string(::getpid()) + ".lws");
+    EXPECT_FALSE(bench::FileHoldsCaptureScene(path, SMALL));
+    bench::WriteCaptureSceneFile(path, SMALL);
+    EXPECT_TRUE(bench::FileHoldsCaptureScene(path, SMALL));
+    EXPECT_FALSE(fs::exists(fs::path(path).concat(".partial")));
+    CaptureShape longer = SMALL;
+    longer.frames = 21;
+    EXPECT_FALSE(bench::FileHoldsCaptureScene(path, longer));
+
+    std::string changed = bench::CaptureSceneText(SMALL);
+    changed[changed.size() / 2] ^= 1;
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << changed;
+    EXPECT_FALSE(bench::FileHoldsCaptureScene(path, SMALL));
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        << bench::CaptureSceneText(SMALL) << '\n';
+    EXPECT_FALSE(bench::FileHoldsCaptureScene(path, SMALL));
+    fs::remove(path);
 }
 
 TEST(CaptureSceneTest, JointNamesTakeThreeDigitsOrAsManyAsTheLastJointNeeds) {

@@ -4,7 +4,7 @@
 //
 //   scene_bench generate --joints N --frames F [--seed S] OUT.lws
 //   scene_bench run [--quick | --10m] [--rounds R] [--folder DIR]
-//   scene_bench peak STEP SCENE --joints N     (run by `run`: one step, alone)
+//   scene_bench peak STEP SCENE --joints N --frames F   (run by `run`: one step, alone)
 //
 // scripts/bench.sh runs `run` and prints its table after the copy and paste one.
 #include <malloc.h>
@@ -16,7 +16,6 @@
 #include <cmath>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <optional>
 #include <random>
@@ -44,7 +43,8 @@ const std::vector<CaptureShape> SHAPES = {{10, 300}, {100, 300}, {100, 3000}};
 const CaptureShape TEN_MILLION_KEYS = {100, 11112};
 // The order of the steps in a round is drawn from this seed.
 constexpr unsigned ORDER_SEED = 20240501;
-constexpr double MEGABYTE = 1024.0 * 1024.0;
+// Decimal megabytes, as the table gives them.
+constexpr double MEGABYTE = 1e6;
 
 fs::path ModuleFolder() {
     return fs::path(TAMBERLO_MODULE_PATH).parent_path();
@@ -65,38 +65,6 @@ void Progress(const std::string &what) {
     std::cerr << "scene_bench: " << what << " (" << clock << ")\n";
 }
 
-// Whether the file holds exactly the scene's text, compared piece by piece
-// as the generator makes it, so that a file is reused only when the
-// generator would write it again byte for byte.
-bool HoldsScene(const fs::path &path, const CaptureShape &shape) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return false;
-    bool same = true;
-    std::string read;
-    bench::WriteCaptureScene(shape, [&](std::string_view piece) {
-        if (!same) return;
-        read.resize(piece.size());
-        file.read(read.data(), static_cast<std::streamsize>(piece.size()));
-        same = static_cast<std::size_t>(file.gcount()) == piece.size() && read == piece;
-    });
-    return same && file.peek() == std::char_traits<char>::eof();
-}
-
-// Written beside the path and renamed over it, so that a run stopped midway
-// leaves no half scene to be taken for a whole one.
-void WriteSceneFile(const fs::path &path, const CaptureShape &shape) {
-    const fs::path partial = fs::path(path).concat(".partial");
-    {
-        std::ofstream file(partial, std::ios::binary | std::ios::trunc);
-        bench::WriteCaptureScene(shape, [&file](std::string_view piece) {
-            file.write(piece.data(), static_cast<std::streamsize>(piece.size()));
-        });
-        file.close();
-        if (!file) throw std::runtime_error("cannot write " + partial.string());
-    }
-    fs::rename(partial, path);
-}
-
 // What is measured of one scene.
 struct SceneResults {
     SceneCase scene;
@@ -112,8 +80,10 @@ std::size_t IndexOf(SceneStep step) {
 
 std::vector<std::string> PeakArguments(const fs::path &self, const char *step,
                                        const SceneCase &scene) {
-    return {self.string(),        "peak",     step,
-            scene.scene.string(), "--joints", std::to_string(scene.shape.joints)};
+    return {self.string(), "peak",
+            step,          scene.scene.string(),
+            "--joints",    std::to_string(scene.shape.joints),
+            "--frames",    std::to_string(scene.shape.frames)};
 }
 
 std::vector<bench::SceneRow> Rows(const std::vector<SceneResults> &results,
@@ -128,12 +98,9 @@ std::vector<bench::SceneRow> Rows(const std::vector<SceneResults> &results,
             row.keys = result.scene.shape.Keys();
             row.fileBytes = fs::file_size(result.scene.scene);
             row.step = bench::StepTitle(step);
-            for (std::size_t round = 0; round < seconds.size(); ++round) {
-                if (!seconds[round]) continue;
-                row.seconds.push_back(*seconds[round]);
-                if (step != SceneStep::Floor && floor[round] && *floor[round] > 0)
-                    row.toFloor.push_back(*seconds[round] / *floor[round]);
-            }
+            for (const std::optional<double> &round : seconds)
+                if (round) row.seconds.push_back(*round);
+            if (step != SceneStep::Floor) row.toFloor = bench::RatiosByRound(seconds, floor);
             row.peakBytes = result.peakBytes[IndexOf(step)];
             row.startBytes = startBytes;
             if (step == SceneStep::CopyAndPaste) row.pictureBytes = result.pictureBytes;
@@ -171,9 +138,9 @@ std::vector<SceneResults> PrepareScenes(const std::vector<CaptureShape> &shapes,
         SceneResults result;
         result.scene = SceneCase{shape, folder / ("capture-" + std::to_string(shape.joints) + "x" +
                                                   std::to_string(shape.frames) + ".lws")};
-        if (!HoldsScene(result.scene.scene, shape)) {
+        if (!bench::FileHoldsCaptureScene(result.scene.scene, shape)) {
             Progress("writing " + result.scene.scene.string());
-            WriteSceneFile(result.scene.scene, shape);
+            bench::WriteCaptureSceneFile(result.scene.scene, shape);
         }
         for (auto &seconds : result.seconds) seconds.assign(static_cast<std::size_t>(rounds), {});
         results.push_back(std::move(result));
@@ -286,15 +253,13 @@ int Run(const RunOptions &options) {
 
 // One step alone, in the process `run` measures the peak of; "start" does
 // nothing, for the peak of a process that only starts.
-int Peak(const std::string &word, const fs::path &scenePath, int joints) {
+int Peak(const std::string &word, const SceneCase &scene) {
     if (word == "start") return 0;
     const std::optional<SceneStep> step = bench::StepOfWord(word);
     if (!step) {
         std::cerr << "scene_bench peak: no step \"" << word << "\"\n";
         return 2;
     }
-    // Only the joint count names the copied joints; the frames are the file's.
-    const SceneCase scene{CaptureShape{joints, 0}, scenePath};
     if (const auto failure = bench::RunStep(scene, *step, ModuleFolder())) {
         std::cerr << "scene_bench peak " << word << ": " << *failure << '\n';
         return 1;
@@ -330,22 +295,22 @@ int main(int argc, char **argv) {
 
     CLI::App *peak = app.add_subcommand("peak", "one step alone, for its peak memory");
     std::string step;
-    std::string scenePath;
-    int joints = 0;
+    SceneCase peakScene;
     peak->add_option("step", step, "floor, roundtrip, copy or start")->required();
-    peak->add_option("scene", scenePath, "the scene file")->required();
-    peak->add_option("--joints", joints, "the scene's joints")->required();
+    peak->add_option("scene", peakScene.scene, "the scene file")->required();
+    peak->add_option("--joints", peakScene.shape.joints, "the scene's joints")->required();
+    peak->add_option("--frames", peakScene.shape.frames, "the scene's frames")->required();
 
     CLI11_PARSE(app, argc, argv);
     try {
         if (generate->parsed()) {
-            WriteSceneFile(output, shape);
+            bench::WriteCaptureSceneFile(output, shape);
             std::cout << output << ": " << shape.Keys() << " keys, " << fs::file_size(output)
                       << " bytes\n";
             return 0;
         }
         if (run->parsed()) return Run(options);
-        return Peak(step, scenePath, joints);
+        return Peak(step, peakScene);
     } catch (const std::exception &error) {
         std::cerr << "scene_bench: " << error.what() << '\n';
         return 1;

@@ -64,6 +64,18 @@ TEST(SceneStepsTest, EveryStepRunsOnASmallSceneAndLeavesWhatItShould) {
     fs::remove_all(folder);
 }
 
+TEST(SceneStepsTest, AProgramRunApartGivesItsExitStatusAndItsPeak) {
+    EXPECT_EQ(bench::RunForPeak({"/bin/sh", "-c", "exit 3"}).status, 3);
+    EXPECT_EQ(bench::RunForPeak({"/bin/sh", "-c", "kill -KILL $$"}).status, 128 + 9);
+    EXPECT_EQ(bench::RunForPeak({"/nonexistent/program"}).status, 127);
+    // 64 MB written, and so resident.
+    const bench::ProcessPeak holding =
+        bench::RunForPeak({"/usr/bin/python3", "-c", "held = b'x' * (64 << 20)"});
+    EXPECT_EQ(holding.status, 0);
+    EXPECT_GT(holding.peakBytes, 64u << 20);
+    EXPECT_LT(bench::RunForPeak({"/bin/sh", "-c", "exit 0"}).peakBytes, 64u << 20);
+}
+
 TEST(SceneTableTest, SpreadsAreTheMedianAndTheExtremes) {
     EXPECT_EQ(bench::Spread::Of(std::vector<double>{}), std::nullopt);
     const auto odd = bench::Spread::Of(std::vector<double>{3.0, 1.0, 2.0});
@@ -72,6 +84,13 @@ TEST(SceneTableTest, SpreadsAreTheMedianAndTheExtremes) {
     EXPECT_EQ(odd->least, 1.0);
     EXPECT_EQ(odd->greatest, 3.0);
     EXPECT_EQ(bench::Spread::Of(std::vector<double>{4.0, 1.0, 2.0, 3.0})->median, 2.5);
+}
+
+TEST(SceneTableTest, RatiosAreTakenInTheRoundsWhereTheStepAndTheFloorBothRan) {
+    const std::vector<std::optional<double>> step = {2.0, std::nullopt, 9.0, 4.0, 5.0};
+    const std::vector<std::optional<double>> floor = {1.0, 1.0, std::nullopt, 2.0, 0.0};
+    EXPECT_EQ(bench::RatiosByRound(step, floor), (std::vector<double>{2.0, 2.0}));
+    EXPECT_TRUE(bench::RatiosByRound(step, {}).empty());
 }
 
 TEST(SceneTableTest, RowsOfOneSceneShareItsCellsAndARowWithoutTimesShowsItsPeak) {

@@ -10,7 +10,8 @@ namespace bench {
 
 namespace {
 
-constexpr double MEGABYTE = 1024.0 * 1024.0;
+// Sizes in decimal megabytes and kilobytes, as file listings give them.
+constexpr double MEGABYTE = 1e6;
 
 std::string Format(const char *format, double value) {
     char text[64];
@@ -57,8 +58,7 @@ std::vector<std::string> Cells(const SceneRow &row, bool sameSceneAsAbove) {
     cells.push_back(PerFile(row.peakBytes, row.fileBytes));
     const bool aboveStart = row.peakBytes && row.startBytes && *row.peakBytes >= *row.startBytes;
     cells.push_back(aboveStart ? PerFile(*row.peakBytes - *row.startBytes, row.fileBytes) : "-");
-    cells.push_back(row.pictureBytes ? Figure(static_cast<double>(*row.pictureBytes) / 1024.0)
-                                     : "-");
+    cells.push_back(row.pictureBytes ? Figure(static_cast<double>(*row.pictureBytes) / 1e3) : "-");
     return cells;
 }
 
@@ -72,6 +72,15 @@ std::optional<Spread> Spread::Of(std::span<const double> values) {
     const double median =
         sorted.size() % 2 == 1 ? sorted[middle] : (sorted[middle - 1] + sorted[middle]) / 2.0;
     return Spread{median, sorted.front(), sorted.back()};
+}
+
+std::vector<double> RatiosByRound(std::span<const std::optional<double>> step,
+                                  std::span<const std::optional<double>> floor) {
+    std::vector<double> ratios;
+    for (std::size_t round = 0; round < std::min(step.size(), floor.size()); ++round)
+        if (step[round] && floor[round] && *floor[round] > 0)
+            ratios.push_back(*step[round] / *floor[round]);
+    return ratios;
 }
 
 void PrintSceneTable(std::ostream &out, std::span<const SceneRow> rows,

@@ -26,6 +26,12 @@ struct Spread {
     static std::optional<Spread> Of(std::span<const double> values);
 };
 
+// A step's time over the floor's, round by round, over the rounds in which
+// both ran; `step` and `floor` hold each round's seconds, or nothing for a
+// round in which that one failed.
+std::vector<double> RatiosByRound(std::span<const std::optional<double>> step,
+                                  std::span<const std::optional<double>> floor);
+
 struct SceneRow {
     std::string scene;  // "100 x 3000": joints x frames
     std::size_t keys = 0;
