@@ -69,9 +69,37 @@ void AppendNumber(std::string &text, double number) {
     text.append(digits.data(), end);
 }
 
-void AppendChannel(std::string &text, const CaptureShape &shape, int channel,
+// Text gathered for the sink, handed on in pieces of about this size: the
+// benchmark starts the processes whose peak memory it measures after making
+// its scenes, and a child's peak starts at its parent's, which must stay small.
+constexpr std::size_t PIECE_BYTES = 64 * 1024;
+
+class Pieces {
+  public:
+    explicit Pieces(const std::function<void(std::string_view)> &sink) : sink_(sink) {
+        text_.reserve(PIECE_BYTES + 256);
+    }
+    Pieces(const Pieces &) = delete;
+    Pieces &operator=(const Pieces &) = delete;
+
+    std::string &Text() { return text_; }
+    void FlushIfFull() {
+        if (text_.size() >= PIECE_BYTES) Flush();
+    }
+    void Flush() {
+        if (!text_.empty()) sink_(text_);
+        text_.clear();
+    }
+
+  private:
+    const std::function<void(std::string_view)> &sink_;
+    std::string text_;
+};
+
+void AppendChannel(Pieces &pieces, const CaptureShape &shape, int channel,
                    std::mt19937_64 &random) {
     const ChannelMotion motion = DrawMotion(random, channel);
+    std::string &text = pieces.Text();
     text += "Channel " + std::to_string(channel) + "\n{ Envelope\n  " +
             std::to_string(shape.frames) + "\n";
     for (int frame = 0; frame < shape.frames; ++frame) {
@@ -82,6 +110,7 @@ void AppendChannel(std::string &text, const CaptureShape &shape, int channel,
         AppendNumber(text, seconds);
         // TCB keys with tension, continuity and bias at zero, as capture imports make them.
         text += " 0 0 0 0 0 0 0\n";
+        pieces.FlushIfFull();
     }
     text += "  Behaviors 1 1\n}\n";
 }
@@ -105,20 +134,18 @@ std::string JointName(int joint, int joints) {
 void WriteCaptureScene(const CaptureShape &shape,
                        const std::function<void(std::string_view)> &sink) {
     std::mt19937_64 random(shape.seed);
-    sink("LWSC\n5\n\nFirstFrame 0\nLastFrame " + std::to_string(shape.frames - 1) +
-         "\nFramesPerSecond 30\n");
-    std::string text;
+    Pieces pieces(sink);
+    pieces.Text() += "LWSC\n5\n\nFirstFrame 0\nLastFrame " + std::to_string(shape.frames - 1) +
+                     "\nFramesPerSecond 30\n";
     for (int joint = 0; joint < shape.joints; ++joint) {
         std::array<char, 16> id{};
         std::snprintf(id.data(), id.size(), "%X", FIRST_OBJECT_ID + static_cast<unsigned>(joint));
-        sink("\nAddNullObject " + std::string(id.data()) + " " + JointName(joint, shape.joints) +
-             "\nObjectMotion\nNumChannels 9\n");
-        for (int channel = 0; channel < CHANNELS_PER_JOINT; ++channel) {
-            text.clear();
-            AppendChannel(text, shape, channel, random);
-            sink(text);
-        }
+        pieces.Text() += "\nAddNullObject " + std::string(id.data()) + " " +
+                         JointName(joint, shape.joints) + "\nObjectMotion\nNumChannels 9\n";
+        for (int channel = 0; channel < CHANNELS_PER_JOINT; ++channel)
+            AppendChannel(pieces, shape, channel, random);
     }
+    pieces.Flush();
 }
 
 // Whether the file holds exactly the scene's text, compared piece by piece

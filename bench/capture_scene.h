@@ -35,8 +35,8 @@ inline constexpr double CAPTURE_FRAMES_PER_SECOND = 30.0;
 // digits, or as many as the last joint's number needs.
 std::string JointName(int joint, int joints);
 
-// Hands the scene's text to `sink` piece by piece, in order (one joint's
-// channel at a time), so that a file of hundreds of megabytes is written or
+// Hands the scene's text to `sink` piece by piece, in order, pieces of tens
+// of kilobytes, so that a file of hundreds of megabytes is written or
 // compared without being held whole.
 void WriteCaptureScene(const CaptureShape &shape,
                        const std::function<void(std::string_view)> &sink);

@@ -13,7 +13,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <cmath>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <iostream>
@@ -125,7 +125,9 @@ std::uint64_t OwnPeakBytes() {
 }
 
 std::string Megabytes(std::uint64_t bytes) {
-    return std::to_string(std::lround(static_cast<double>(bytes) / MEGABYTE)) + " MB";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / MEGABYTE);
+    return text;
 }
 
 // The scenes' files, written where they are missing or differ, and their
@@ -149,23 +151,30 @@ std::vector<SceneResults> PrepareScenes(const std::vector<CaptureShape> &shapes,
 }
 
 struct StartPeaks {
-    std::uint64_t bench = 0;  // this process, when it starts the children
     std::uint64_t start = 0;  // a child that only starts
+    std::uint64_t bench = 0;  // this process, when it starts the steps' children
 };
 
-// Each step alone in a process of its own. This comes first: a child starts
-// from the peak of the process that started it, which must still be small,
-// before the rounds have grown it.
-StartPeaks MeasurePeaks(std::vector<SceneResults> &results, std::vector<std::string> &failures) {
-    Progress("peak memory, each step in a process of its own");
-    const fs::path self = fs::read_symlink("/proc/self/exe");
-    StartPeaks peaks{OwnPeakBytes(), 0};
+// A process that only starts: measured before this one has made its scenes,
+// which leave it a little larger than a process that only starts, so that
+// its size does not pass for the child's.
+std::uint64_t StartPeak(std::vector<std::string> &failures) {
     const bench::ProcessPeak start =
-        bench::RunForPeak(PeakArguments(self, "start", results.front().scene));
+        bench::RunForPeak({fs::read_symlink("/proc/self/exe").string(), "peak", "start", "-",
+                           "--joints", "0", "--frames", "0"});
     if (start.status != 0)
         failures.push_back("a process that only starts exited with " +
                            std::to_string(start.status));
-    peaks.start = start.peakBytes;
+    return start.peakBytes;
+}
+
+// Each step alone in a process of its own. This comes before the rounds: a
+// child starts from the peak of the process that started it, which must
+// still be small. Returns this process's peak then.
+std::uint64_t MeasurePeaks(std::vector<SceneResults> &results, std::vector<std::string> &failures) {
+    Progress("peak memory, each step in a process of its own");
+    const fs::path self = fs::read_symlink("/proc/self/exe");
+    const std::uint64_t benchBytes = OwnPeakBytes();
     for (SceneResults &result : results) {
         for (const SceneStep step : bench::SCENE_STEPS) {
             const bench::ProcessPeak peak =
@@ -180,7 +189,7 @@ StartPeaks MeasurePeaks(std::vector<SceneResults> &results, std::vector<std::str
                 result.pictureBytes = fs::file_size(result.scene.Picture());
         }
     }
-    return peaks;
+    return benchBytes;
 }
 
 // Every step of every scene once per round, in an order drawn anew, so that
@@ -221,9 +230,11 @@ int Run(const RunOptions &options) {
     const int rounds =
         options.quick ? 1 : std::max(1, options.rounds.value_or(options.tenMillion ? 5 : 10));
 
-    std::vector<SceneResults> results = PrepareScenes(shapes, options.folder, rounds);
     std::vector<std::string> failures;
-    const StartPeaks peaks = MeasurePeaks(results, failures);
+    StartPeaks peaks;
+    peaks.start = StartPeak(failures);
+    std::vector<SceneResults> results = PrepareScenes(shapes, options.folder, rounds);
+    peaks.bench = MeasurePeaks(results, failures);
     RunRounds(results, rounds, failures);
 
     std::cout << "Scene files through tamberlo-scene: " << rounds
