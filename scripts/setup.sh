@@ -9,7 +9,8 @@ packages="cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev
 # descriptor with a PE library rather than a parser of our own.
 packages="$packages python3 python3-pefile"
 
-# tamberlo-scene reads its options with CLI11 and draws with PLplot.
+# tamberlo-scene reads its options with CLI11, as does the scene-file
+# benchmark, and draws with PLplot.
 packages="$packages pkg-config libcli11-dev libplplot-dev"
 
 # The Windows build: the 32-bit cross compiler, and Wine with its 32-bit half
