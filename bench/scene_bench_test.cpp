@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -30,6 +31,16 @@ TEST(SceneStepsTest, TheFloorReadsEveryTokenThatIsANumberWhole) {
     EXPECT_EQ(numbers.count, 4u);
     EXPECT_EQ(numbers.sum, 2001.25);
     EXPECT_EQ(bench::ReadNumbers("").count, 0u);
+}
+
+TEST(SceneStepsTest, TheFloorReadsEveryNumberOfACaptureScene) {
+    // The header's version, frames and rate; per joint its id and channel
+    // count; per channel its number, key count, nine numbers a key and two
+    // behaviours.
+    constexpr std::size_t PER_CHANNEL = 2 + 9 * 20 + 2;
+    const bench::NumbersRead numbers = bench::ReadNumbers(bench::CaptureSceneText(SMALL));
+    EXPECT_EQ(numbers.count, 4 + 3 * (2 + 9 * PER_CHANNEL));
+    EXPECT_TRUE(std::isfinite(numbers.sum));
 }
 
 TEST(SceneStepsTest, TheCopyTakesTheFirstTenthOfTheJointsOntoTheNext) {
