@@ -1,14 +1,19 @@
 #!/bin/sh
-# Builds the benchmarks in Release and prints one table: copy and paste per
-# key through the module, beside the host calls it makes and the fewest calls
-# that do the same work, the first copy into fresh memory and the clipboard's
-# bytes per key.
+# Builds the benchmarks in Release and prints two tables. The first: copy and
+# paste per key through the module, beside the host calls it makes and the
+# fewest calls that do the same work, the first copy into fresh memory and the
+# clipboard's bytes per key. The second: tamberlo-scene on capture scene files
+# of 27 thousand to 2.7 million keys, its round trip and a copy and paste
+# against a floor that reads, parses and writes the same file, and each
+# step's peak memory against the file's size.
 #
-#   sh scripts/bench.sh          takes of 10 thousand, 100 thousand and 1 million keys (about 5 minutes)
-#   sh scripts/bench.sh --10m    also 10 million keys (about 10 minutes and 8 GB more)
-#   sh scripts/bench.sh --quick  one round of the takes of 10 thousand keys, each
-#                                benchmark run briefly: proves the script and the
-#                                release build work, and measures nothing
+#   sh scripts/bench.sh          takes of 10 thousand, 100 thousand and 1 million keys,
+#                                scenes of 27 thousand to 2.7 million (about 10 minutes)
+#   sh scripts/bench.sh --10m    also 10 million keys in both (about 25 minutes and 8 GB more)
+#   sh scripts/bench.sh --quick  one round of the takes of 10 thousand keys and the
+#                                scene of 27 thousand, each benchmark run briefly:
+#                                proves the script and the release build work, and
+#                                measures nothing
 #
 # One process per shape of take runs its takes together, in rounds: each round
 # runs every benchmark of every take once, in random order, so that the
@@ -18,18 +23,25 @@
 # to the other is measured in the same rounds too. TAMBERLO_BENCH_REPETITIONS
 # sets the rounds (default 15; 5 beside 10 million keys, whose every run takes
 # seconds) and TAMBERLO_BENCH_MIN_TIME the seconds of each benchmark in a
-# round (default 0.1).
+# round (default 0.1). The scene files run in one process of their own, in
+# rounds too, each step's peak in a process apart (bench/scene_bench.cpp);
+# TAMBERLO_SCENE_BENCH_ROUNDS sets its rounds (default 10; 5 with --10m).
 set -eu
 cd "$(dirname "$0")/.."
 
 with_10m=no
+scene_options=""
 takes="10000|100000|1000000"
 rounds="${TAMBERLO_BENCH_REPETITIONS:-15}"
 min_time="${TAMBERLO_BENCH_MIN_TIME:-0.1}"
 for argument in "$@"; do
     case "$argument" in
-    --10m) with_10m=yes ;;
+    --10m)
+        with_10m=yes
+        scene_options="$scene_options --10m"
+        ;;
     --quick)
+        scene_options="$scene_options --quick"
         takes="10000"
         rounds=1
         min_time=0.01
@@ -43,7 +55,7 @@ done
 
 sh scripts/setup.sh
 cmake --preset release >/dev/null
-cmake --build --preset release --target copy_paste_bench
+cmake --build --preset release --target copy_paste_bench scene_bench tamberlo-scene
 
 results=build/release/bench/results
 rm -rf "$results"
@@ -82,3 +94,15 @@ fi
 /usr/bin/python3 bench/bench_table.py \
     --title "Tamberlo copy and paste, $(git rev-parse --short HEAD 2>/dev/null || echo unknown), $(date -u +%Y-%m-%d)" \
     $files
+
+# The scene files, whose table follows; their scenes are kept in
+# build/release/bench/scenes/ and made again only when they differ.
+echo "bench: scene files ($(date +%H:%M:%S))" >&2
+build/release/bench/scene_bench run $scene_options \
+    ${TAMBERLO_SCENE_BENCH_ROUNDS:+--rounds "$TAMBERLO_SCENE_BENCH_ROUNDS"} \
+    >"$results/scenes.txt" 2>"$results/scenes.log" || {
+    cat "$results/scenes.txt" "$results/scenes.log" >&2
+    exit 1
+}
+echo
+cat "$results/scenes.txt"

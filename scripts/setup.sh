@@ -9,7 +9,8 @@ packages="cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev
 # descriptor with a PE library rather than a parser of our own.
 packages="$packages python3 python3-pefile"
 
-# tamberlo-scene reads its options with CLI11 and draws with PLplot.
+# tamberlo-scene reads its options with CLI11, as does the scene-file
+# benchmark, and draws with PLplot.
 packages="$packages pkg-config libcli11-dev libplplot-dev"
 
 # The picture of a paste is checked by rendering it, as a viewer would, with

@@ -166,9 +166,19 @@ def fuzzer_ran(output):
            "the fuzzer reports no runs")
 
 
+def scene_table(output):
+    expect("copy and paste" in output and "peak/file" in output, "no scene-file table")
+    expect("fail" not in output.lower(), "a scene-file step failed")
+
+
 def bench_table(output):
     expect("module ns/key" in output and "clipboard" in output, "no benchmark table")
-    expect("fail" not in output.lower(), "a benchmark failed")
+    scene_table(output)
+
+
+def capture_scene_reads_back(output):
+    expect("27000 keys" in output, "the generator does not say what it wrote")
+    reads_back_unchanged(ROOT / "build/capture.lws")
 
 
 def ctest_passed(output):
@@ -229,12 +239,17 @@ COMMANDS = [
             run="build/asan/fuzz/scene_tool_fuzzer -max_total_time=5 build/asan/fuzz/tool",
             check=fuzzer_ran),
     Command("sh scripts/bench.sh --quick", check=bench_table),
-    Command("sh scripts/bench.sh", not_run="about five minutes; its `--quick` form above runs the same script"),
+    Command("sh scripts/bench.sh", not_run="about ten minutes; its `--quick` form above runs the same script"),
     Command("sh scripts/bench.sh --10m",
-            not_run="about ten minutes and 8 GB more; its `--quick` form above runs the same script"),
+            not_run="about 25 minutes and 8 GB more; its `--quick` form above runs the same script"),
     Command("build/release/bench/copy_paste_bench --benchmark_filter=/items:10/keys:100000/",
             run="build/release/bench/copy_paste_bench --benchmark_filter=/items:10/keys:100000/ "
                 "--benchmark_min_time=0.01"),
+    Command("build/release/bench/scene_bench run --rounds 3",
+            run="build/release/bench/scene_bench run --quick", check=scene_table),
+    Command("build/release/bench/scene_bench generate --joints 100 --frames 3000 build/capture.lws",
+            run="build/release/bench/scene_bench generate --joints 10 --frames 300 build/capture.lws",
+            check=capture_scene_reads_back),
 ]
 
 
