@@ -6,6 +6,11 @@
 //   scene_bench run [--quick | --10m] [--rounds R] [--folder DIR]
 //   scene_bench peak STEP SCENE --joints N --frames F   (run by `run`: one step, alone)
 //
+// `run --dll-bench B --dll-runner R` also runs the copy and paste of the
+// largest scene once in B, this program built in the 32-bit tree on the
+// Windows DLL, through the script R that runs 32-bit programs (natively or
+// under qemu): its peak, and what the DLL itself held of the heap.
+//
 // scripts/bench.sh runs `run` and prints its table after the copy and paste one.
 #include <malloc.h>
 #include <sys/resource.h>
@@ -16,6 +21,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <optional>
 #include <random>
@@ -25,6 +31,9 @@
 #include "bench/capture_scene.h"
 #include "bench/scene_steps.h"
 #include "bench/scene_table.h"
+#if TAMBERLO_LOADS_PE32
+#include "pe32/runtime.h"
+#endif
 
 #ifndef TAMBERLO_MODULE_PATH
 #error "TAMBERLO_MODULE_PATH must name the built module"
@@ -78,6 +87,27 @@ std::size_t IndexOf(SceneStep step) {
     return static_cast<std::size_t>(step);
 }
 
+struct RunOptions {
+    bool quick = false;
+    bool tenMillion = false;
+    // 10, or 5 beside 10 million keys, whose every round takes about a minute.
+    std::optional<int> rounds;
+    fs::path folder;
+    fs::path dllBench;   // this program in the 32-bit tree, on the DLL
+    fs::path dllRunner;  // the script that runs a 32-bit program
+};
+
+// The copy and paste of one scene by the 32-bit build on the Windows DLL.
+struct DllRun {
+    const SceneResults *scene = nullptr;
+    bench::ProcessPeak copy;
+    bench::ProcessPeak start;                // the same program when it only starts
+    std::optional<std::uint64_t> heapBytes;  // the most the DLL held of the heap
+};
+
+// What the 32-bit program reports of the DLL's heap, on a line of its own.
+constexpr std::string_view DLL_HEAP_REPORT = "dll heap peak bytes: ";
+
 std::vector<std::string> PeakArguments(const fs::path &self, const char *step,
                                        const SceneCase &scene) {
     return {self.string(), "peak",
@@ -87,7 +117,7 @@ std::vector<std::string> PeakArguments(const fs::path &self, const char *step,
 }
 
 std::vector<bench::SceneRow> Rows(const std::vector<SceneResults> &results,
-                                  std::uint64_t startBytes) {
+                                  std::uint64_t startBytes, const std::optional<DllRun> &dll) {
     std::vector<bench::SceneRow> rows;
     for (const SceneResults &result : results) {
         const auto &floor = result.seconds[IndexOf(SceneStep::Floor)];
@@ -107,16 +137,54 @@ std::vector<bench::SceneRow> Rows(const std::vector<SceneResults> &results,
             rows.push_back(std::move(row));
         }
     }
+    if (dll && dll->copy.status == 0) {
+        // Its time is shown, but not set against the floor: it runs emulated
+        // where this machine cannot run 32-bit programs.
+        bench::SceneRow row;
+        row.scene = dll->scene->scene.shape.Name();
+        row.keys = dll->scene->scene.shape.Keys();
+        row.fileBytes = fs::file_size(dll->scene->scene.scene);
+        row.step = "copy and paste, 32-bit DLL";
+        row.seconds = {dll->copy.cpuSeconds};
+        row.peakBytes = dll->copy.peakBytes;
+        row.startBytes = dll->start.peakBytes;
+        rows.push_back(std::move(row));
+    }
     return rows;
 }
 
-struct RunOptions {
-    bool quick = false;
-    bool tenMillion = false;
-    // 10, or 5 beside 10 million keys, whose every round takes about a minute.
-    std::optional<int> rounds;
-    fs::path folder;
-};
+// The copy and paste of the largest scene by the 32-bit program on the DLL,
+// and the same program when it only starts. Like every peak, measured while
+// this process is still small.
+std::optional<DllRun> MeasureDll(const RunOptions &options,
+                                 const std::vector<SceneResults> &results,
+                                 std::vector<std::string> &failures) {
+    if (options.dllBench.empty()) return std::nullopt;
+    Progress("the 32-bit build on the DLL: " + options.dllBench.string());
+    DllRun run;
+    run.scene = &results.back();
+    // The runner runs the 32-bit program with what follows it.
+    const auto runs = [&](std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), {"/bin/sh", options.dllRunner.string()});
+        return arguments;
+    };
+    run.start = bench::RunForPeak(
+        runs({options.dllBench.string(), "peak", "start", "-", "--joints", "0", "--frames", "0"}));
+    const std::vector<std::string> copy =
+        runs(PeakArguments(options.dllBench, "copy", run.scene->scene));
+    const fs::path report = fs::path(run.scene->scene.scene).replace_extension(".dll.txt");
+    run.copy = bench::RunForPeak(copy, report);
+    std::ifstream lines(report);
+    for (std::string line; std::getline(lines, line);)
+        if (line.starts_with(DLL_HEAP_REPORT))
+            run.heapBytes = std::stoull(line.substr(DLL_HEAP_REPORT.size()));
+    if (run.copy.status != 0 || run.start.status != 0 || !run.heapBytes)
+        failures.push_back("the 32-bit build on the DLL: exit status " +
+                           std::to_string(run.copy.status) + " (and " +
+                           std::to_string(run.start.status) + " for a start alone), see " +
+                           report.string());
+    return run;
+}
 
 std::uint64_t OwnPeakBytes() {
     rusage usage{};
@@ -235,6 +303,7 @@ int Run(const RunOptions &options) {
     peaks.start = StartPeak(failures);
     std::vector<SceneResults> results = PrepareScenes(shapes, options.folder, rounds);
     peaks.bench = MeasurePeaks(results, failures);
+    const std::optional<DllRun> dll = MeasureDll(options, results, failures);
     RunRounds(results, rounds, failures);
 
     std::cout << "Scene files through tamberlo-scene: " << rounds
@@ -243,7 +312,7 @@ int Run(const RunOptions &options) {
                                   "measures nothing"
                                 : "")
               << "\n\n";
-    const std::vector<std::string> notes = {
+    std::vector<std::string> notes = {
         "",
         "scene: joints x frames, nine channels per joint, a key per frame; the copy pastes the "
         "first tenth of the joints onto the next tenth at frame 100, with its picture.",
@@ -257,7 +326,26 @@ int Run(const RunOptions &options) {
         "goals at 2.7M keys: round trip / floor at most 2, copy and paste / floor at most 2.5, "
         "peak/file at most 3.",
     };
-    bench::PrintSceneTable(std::cout, Rows(results, peaks.start), notes);
+    if (dll && dll->heapBytes) {
+        const std::size_t copiedKeys = dll->scene->scene.shape.Keys() / 10;
+        notes.push_back(
+            "32-bit DLL: the same copy and paste, without the picture (that build has no "
+            "PLplot), by " +
+            options.dllBench.string() +
+            " on the Windows DLL through the PE32 "
+            "loader, once; its time is not judged, for it runs emulated where this machine "
+            "cannot run 32-bit programs. Its peak is that of the whole process, the emulator's "
+            "too: it peaks at " +
+            Megabytes(dll->start.peakBytes) +
+            " when it only starts, "
+            "which (peak-start) leaves out. The DLL itself held at most " +
+            Megabytes(*dll->heapBytes) +
+            " of the heap (its clipboard, and the paste's list of "
+            "keys to clear): " +
+            std::to_string(*dll->heapBytes / std::max<std::size_t>(copiedKeys, 1)) +
+            " bytes per copied key; the stand-in host holds the rest, the scene's keys above all.");
+    }
+    bench::PrintSceneTable(std::cout, Rows(results, peaks.start, dll), notes);
     for (const std::string &failure : failures) std::cout << "failed: " << failure << '\n';
     return failures.empty() ? 0 : 1;
 }
@@ -275,6 +363,9 @@ int Peak(const std::string &word, const SceneCase &scene) {
         std::cerr << "scene_bench peak " << word << ": " << *failure << '\n';
         return 1;
     }
+#if TAMBERLO_LOADS_PE32
+    std::cout << DLL_HEAP_REPORT << pe32::DllHeapUse().peak << '\n';
+#endif
     return 0;
 }
 
@@ -303,6 +394,12 @@ int main(int argc, char **argv) {
     run->add_flag("--10m", options.tenMillion, "add a scene of about 10 million keys");
     run->add_option("--rounds", options.rounds, "rounds of timing (default 10; 5 with --10m)");
     run->add_option("--folder", options.folder, "where the scenes are kept")->capture_default_str();
+    run->add_option("--dll-bench", options.dllBench,
+                    "this program built in the 32-bit tree, to run the largest copy on the DLL");
+    run->add_option("--dll-runner", options.dllRunner,
+                    "the script that runs a 32-bit program (build/linux32/run-i386.sh)")
+        ->needs(run->get_option("--dll-bench"));
+    run->get_option("--dll-bench")->needs(run->get_option("--dll-runner"));
 
     CLI::App *peak = app.add_subcommand("peak", "one step alone, for its peak memory");
     std::string step;

@@ -74,10 +74,12 @@ bool SameBytes(const std::filesystem::path &a, const std::filesystem::path &b);
 struct ProcessPeak {
     int status = 0;
     std::uint64_t peakBytes = 0;
+    double cpuSeconds = 0.0;  // user and system
 };
-// Runs `arguments` (the program's path first) and waits for it. Linux starts
-// a child's peak at that of the process it was started from, so the caller
-// must still be small.
-ProcessPeak RunForPeak(const std::vector<std::string> &arguments);
+// Runs `arguments` (the program's path first) and waits for it, its standard
+// output going to `output` when one is named. Linux starts a child's peak at
+// that of the process it was started from, so the caller must still be small.
+ProcessPeak RunForPeak(const std::vector<std::string> &arguments,
+                       const std::filesystem::path &output = {});
 
 }  // namespace bench

@@ -1,5 +1,6 @@
 #include "pe32/runtime.h"
 
+#include <malloc.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -63,6 +64,22 @@ const Image *ImageHolding(const void *address) {
 // Whether the allocation asked for from `caller` is to fail.
 bool RefusedFor(const void *caller) {
     return allocationGate != nullptr && ImageHolding(caller) != nullptr && allocationGate();
+}
+
+// The heap the DLLs hold: every block they get or give back through the
+// runtime, counted by the size the allocator gave it.
+HeapUse dllHeap;
+
+void *Taken(void *memory) {
+    if (memory != nullptr) {
+        dllHeap.now += malloc_usable_size(memory);
+        dllHeap.peak = std::max(dllHeap.peak, dllHeap.now);
+    }
+    return memory;
+}
+
+void GivenBack(void *memory) {
+    if (memory != nullptr) dllHeap.now -= malloc_usable_size(memory);
 }
 
 // The semaphores behind the C runtime's locks: what is left to take.
@@ -310,23 +327,30 @@ RUNTIME_ENTRY void *malloc(std::size_t size) {
         errnoValue = ENOMEM;
         return nullptr;
     }
-    return std::malloc(size);
+    return Taken(std::malloc(size));
 }
 RUNTIME_ENTRY void *calloc(std::size_t count, std::size_t size) {
     if (RefusedFor(__builtin_return_address(0))) {
         errnoValue = ENOMEM;
         return nullptr;
     }
-    return std::calloc(count, size);
+    return Taken(std::calloc(count, size));
 }
 RUNTIME_ENTRY void *realloc(void *memory, std::size_t size) {
     if (RefusedFor(__builtin_return_address(0))) {
         errnoValue = ENOMEM;
         return nullptr;
     }
-    return std::realloc(memory, size);
+    // The old block is counted out only once it is given back: a failed
+    // realloc leaves it with the DLL.
+    const std::size_t before = memory == nullptr ? 0 : malloc_usable_size(memory);
+    void *moved = std::realloc(memory, size);
+    if (moved == nullptr && size != 0) return nullptr;
+    dllHeap.now -= before;
+    return Taken(moved);
 }
 RUNTIME_ENTRY void free(void *memory) {
+    GivenBack(memory);
     std::free(memory);
 }
 RUNTIME_ENTRY void *memcpy(void *to, const void *from, std::size_t size) {
@@ -534,6 +558,10 @@ bool IsLoaded(std::string_view name) {
 
 void SetAllocationGate(AllocationGate gate) {
     allocationGate = gate;
+}
+
+HeapUse DllHeapUse() {
+    return dllHeap;
 }
 
 }  // namespace pe32

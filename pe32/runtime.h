@@ -6,6 +6,7 @@
 // seen at once rather than misled.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -34,5 +35,14 @@ bool IsLoaded(std::string_view name);
 // fails. Allocations of this process are never asked about.
 using AllocationGate = bool (*)();
 void SetAllocationGate(AllocationGate gate);
+
+// What the loaded DLLs hold of the heap through the runtime, in bytes the
+// allocator handed out: now, and the most at any one time since the first
+// DLL was loaded. It shows a DLL's own memory apart from the process's.
+struct HeapUse {
+    std::size_t now = 0;
+    std::size_t peak = 0;
+};
+HeapUse DllHeapUse();
 
 }  // namespace pe32

@@ -26,6 +26,9 @@
 # round (default 0.1). The scene files run in one process of their own, in
 # rounds too, each step's peak in a process apart (bench/scene_bench.cpp);
 # TAMBERLO_SCENE_BENCH_ROUNDS sets its rounds (default 10; 5 with --10m).
+# Their table ends with one copy of the largest scene (of 2.7 million keys,
+# or the smallest with --quick) by the 32-bit build on the Windows DLL: its
+# peak, and what the DLL itself held of the heap.
 set -eu
 cd "$(dirname "$0")/.."
 
@@ -56,6 +59,14 @@ done
 sh scripts/setup.sh
 cmake --preset release >/dev/null
 cmake --build --preset release --target copy_paste_bench scene_bench tamberlo-scene
+# The scene-file benchmark also runs the largest copy once on the module
+# users install, the Windows DLL, by the same benchmark built in the 32-bit
+# tree (natively, or under qemu-i386 where this machine cannot run 32-bit
+# programs).
+cmake --preset windows >/dev/null
+cmake --build --preset windows --target tamberlo
+cmake --preset linux32 >/dev/null
+cmake --build --preset linux32 --target scene_bench
 
 results=build/release/bench/results
 rm -rf "$results"
@@ -100,6 +111,7 @@ fi
 echo "bench: scene files ($(date +%H:%M:%S))" >&2
 build/release/bench/scene_bench run $scene_options \
     ${TAMBERLO_SCENE_BENCH_ROUNDS:+--rounds "$TAMBERLO_SCENE_BENCH_ROUNDS"} \
+    --dll-bench build/linux32/bench/scene_bench --dll-runner build/linux32/run-i386.sh \
     >"$results/scenes.txt" 2>"$results/scenes.log" || {
     cat "$results/scenes.txt" "$results/scenes.log" >&2
     exit 1
