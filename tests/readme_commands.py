@@ -171,9 +171,21 @@ def scene_table(output):
     expect("fail" not in output.lower(), "a scene-file step failed")
 
 
+def scene_table_with_the_dll(output):
+    scene_table(output)
+    expect("copy and paste, 32-bit DLL" in output and "The DLL itself held at most" in output,
+           "no row of the 32-bit build on the DLL")
+
+
 def bench_table(output):
     expect("module ns/key" in output and "clipboard" in output, "no benchmark table")
-    scene_table(output)
+    scene_table_with_the_dll(output)
+
+
+def dll_pasted_as_linux(output):
+    expect((ROOT / "build/stage-pasted-dll.lws").read_bytes()
+           == (ROOT / "build/stage-pasted.lws").read_bytes(),
+           "the DLL pasted otherwise than the Linux module")
 
 
 def capture_scene_reads_back(output):
@@ -216,6 +228,11 @@ COMMANDS = [
             '--to "Dancer,Prop Null" --frames 10:40 --at 30 --off Runner:Rotation.H --toggle Tracker:Scale '
             '-o build/stage-pasted.lws --plot build/stage-pasted.svg',
             check=pasted_into_stage),
+    Command("sh build/linux32/run-i386.sh build/linux32/tamberlo-scene samples/walk.lws "
+            '--from Runner,Tracker --into samples/stage.lws --to "Dancer,Prop Null" --frames 10:40 '
+            "--at 30 --off Runner:Rotation.H --toggle Tracker:Scale -o build/stage-pasted-dll.lws "
+            "--module build/windows/Tamberlo.p",
+            check=dll_pasted_as_linux),
     Command("build/default/tamberlo-scene samples/walk.lws --map samples/walk-onto-stage.map "
             "--into samples/stage.lws --frames 10:40 --at 30 -o build/stage-mapped.lws",
             check=mapped_onto_stage),
@@ -250,6 +267,9 @@ COMMANDS = [
     Command("build/release/bench/scene_bench generate --joints 100 --frames 3000 build/capture.lws",
             run="build/release/bench/scene_bench generate --joints 10 --frames 300 build/capture.lws",
             check=capture_scene_reads_back),
+    Command("build/release/bench/scene_bench run --quick --dll-bench build/linux32/bench/scene_bench "
+            "--dll-runner build/linux32/run-i386.sh",
+            check=scene_table_with_the_dll),
 ]
 
 
