@@ -52,11 +52,26 @@ constexpr DWORD TLS_OUT_OF_INDEXES = 0xffffffff;
 
 // --- What the runtime knows of the process -------------------------------
 
-std::vector<const Image *> images;
+// State that no static destructor of the process ends. A program may keep a
+// DLL in a static object, which unloads it only while the process exits,
+// maybe after this file's own statics are gone; the DLL's static
+// destructors then still close their locks and free their memory here. What
+// it holds is given back with the process.
+template <typename T>
+union KeptUntilExit {
+    KeptUntilExit() : value() {}
+    ~KeptUntilExit() {}
+    T value;
+};
+
+std::vector<const Image *> &Images() {
+    static KeptUntilExit<std::vector<const Image *>> images;
+    return images.value;
+}
 AllocationGate allocationGate = nullptr;
 
 const Image *ImageHolding(const void *address) {
-    for (const Image *image : images)
+    for (const Image *image : Images())
         if (image->Contains(address)) return image;
     return nullptr;
 }
@@ -87,12 +102,15 @@ struct Semaphore {
     LONG count = 0;
     LONG maximum = 0;
 };
-std::map<std::uintptr_t, Semaphore> semaphores;
+std::map<std::uintptr_t, Semaphore> &Semaphores() {
+    static KeptUntilExit<std::map<std::uintptr_t, Semaphore>> semaphores;
+    return semaphores.value;
+}
 std::uintptr_t lastHandle = 0x100;
 
 Semaphore *SemaphoreOf(HANDLE handle) {
-    const auto found = semaphores.find(reinterpret_cast<std::uintptr_t>(handle));
-    return found == semaphores.end() ? nullptr : &found->second;
+    const auto found = Semaphores().find(reinterpret_cast<std::uintptr_t>(handle));
+    return found == Semaphores().end() ? nullptr : &found->second;
 }
 
 bool tlsSlotUsed[TLS_SLOT_COUNT] = {};
@@ -200,7 +218,7 @@ HANDLE WINAPI CreateSemaphoreW(void *, LONG initialCount, LONG maximumCount, con
         return nullptr;
     }
     lastHandle += 4;
-    semaphores[lastHandle] = Semaphore{initialCount, maximumCount};
+    Semaphores()[lastHandle] = Semaphore{initialCount, maximumCount};
     return reinterpret_cast<HANDLE>(lastHandle);
 }
 BOOL WINAPI ReleaseSemaphore(HANDLE handle, LONG release, LONG *previous) {
@@ -218,7 +236,7 @@ BOOL WINAPI ReleaseSemaphore(HANDLE handle, LONG release, LONG *previous) {
     return TRUE;
 }
 BOOL WINAPI CloseHandle(HANDLE handle) {
-    if (semaphores.erase(reinterpret_cast<std::uintptr_t>(handle)) == 0) {
+    if (Semaphores().erase(reinterpret_cast<std::uintptr_t>(handle)) == 0) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
@@ -248,7 +266,7 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 // Loaded DLLs answer to their exported name or their file name; no other
 // module is loaded, and the program is not a Windows module at all.
 const Image *ImageNamed(std::string_view name) {
-    for (const Image *image : images) {
+    for (const Image *image : Images()) {
         const std::string &path = image->Path();
         const std::string_view file = std::string_view(path).substr(path.find_last_of('/') + 1);
         if (SameIgnoringCase(name, image->ExportedName()) || SameIgnoringCase(name, file))
@@ -269,7 +287,7 @@ HANDLE WINAPI GetModuleHandleW(const char16_t *name) {
     return GetModuleHandleA(narrow.c_str());
 }
 void *WINAPI GetProcAddress(HANDLE module, const char *name) {
-    for (const Image *image : images) {
+    for (const Image *image : Images()) {
         if (reinterpret_cast<HANDLE>(image->Base()) != module) continue;
         // Names only: a "name" below 64 KB is an ordinal.
         if (reinterpret_cast<std::uintptr_t>(name) >= 0x10000)
@@ -545,11 +563,12 @@ bool RuntimeProvides(std::string_view library, std::string_view name) {
 }
 
 void RegisterImage(const Image &image) {
-    images.push_back(&image);
+    Images().push_back(&image);
 }
 
 void UnregisterImage(const Image &image) {
-    images.erase(std::remove(images.begin(), images.end(), &image), images.end());
+    std::vector<const Image *> &loaded = Images();
+    loaded.erase(std::remove(loaded.begin(), loaded.end(), &image), loaded.end());
 }
 
 bool IsLoaded(std::string_view name) {

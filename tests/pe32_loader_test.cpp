@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -99,6 +101,20 @@ TEST(Pe32LoaderTest, FailsOnlyTheAllocationsOfTheDllsOwnCodeThatTheGateRefuses) 
     EXPECT_NE(memory, nullptr);
     release(memory);
     pe32::SetAllocationGate(nullptr);
+}
+
+// Destroyed after the runtime's own statics, since it was made before them:
+// a DLL kept here unloads while the process exits.
+std::unique_ptr<pe32::Image> keptUntilExit;
+
+TEST(Pe32LoaderTest, ADllKeptUntilTheProcessExitsUnloadsCleanly) {
+    GTEST_FLAG_SET(death_test_style, "fast");
+    EXPECT_EXIT(
+        {
+            keptUntilExit = std::make_unique<pe32::Image>(PE32_PROBE_PATH);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 std::vector<char> ReadModule() {
