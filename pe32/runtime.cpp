@@ -76,9 +76,9 @@ const Image *ImageHolding(const void *address) {
     return nullptr;
 }
 
-// Whether the allocation asked for from `caller` is to fail.
-bool RefusedFor(const void *caller) {
-    return allocationGate != nullptr && ImageHolding(caller) != nullptr && allocationGate();
+// Whether the allocation asked of `function` from `caller` is to fail.
+bool RefusedFor(Allocation function, const void *caller) {
+    return allocationGate != nullptr && ImageHolding(caller) != nullptr && allocationGate(function);
 }
 
 // The heap the DLLs hold: every block they get or give back through the
@@ -341,21 +341,21 @@ RUNTIME_ENTRY void _lock(int) {}
 RUNTIME_ENTRY void _unlock(int) {}
 
 RUNTIME_ENTRY void *malloc(std::size_t size) {
-    if (RefusedFor(__builtin_return_address(0))) {
+    if (RefusedFor(Allocation::Malloc, __builtin_return_address(0))) {
         errnoValue = ENOMEM;
         return nullptr;
     }
     return Taken(std::malloc(size));
 }
 RUNTIME_ENTRY void *calloc(std::size_t count, std::size_t size) {
-    if (RefusedFor(__builtin_return_address(0))) {
+    if (RefusedFor(Allocation::Calloc, __builtin_return_address(0))) {
         errnoValue = ENOMEM;
         return nullptr;
     }
     return Taken(std::calloc(count, size));
 }
 RUNTIME_ENTRY void *realloc(void *memory, std::size_t size) {
-    if (RefusedFor(__builtin_return_address(0))) {
+    if (RefusedFor(Allocation::Realloc, __builtin_return_address(0))) {
         errnoValue = ENOMEM;
         return nullptr;
     }

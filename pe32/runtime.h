@@ -29,11 +29,21 @@ void UnregisterImage(const Image &image);
 // Whether a DLL of that name (its file's or the one it exports) is loaded.
 bool IsLoaded(std::string_view name);
 
+// The runtime's allocation functions, every one of which asks the gate below.
+enum class Allocation { Malloc, Calloc, Realloc };
+struct AllocationFunction {
+    Allocation function;
+    std::string_view name;  // as the DLL imports it
+};
+inline constexpr AllocationFunction ALLOCATION_FUNCTIONS[] = {{Allocation::Malloc, "malloc"},
+                                                              {Allocation::Calloc, "calloc"},
+                                                              {Allocation::Realloc, "realloc"}};
+
 // Decides for each allocation that a loaded DLL's own code asks of the
-// runtime (malloc, calloc, realloc) whether it fails: a gate that
+// runtime whether it fails, told which function was asked: a gate that
 // returns true makes it return null, as an exhausted heap would. No gate: none
 // fails. Allocations of this process are never asked about.
-using AllocationGate = bool (*)();
+using AllocationGate = bool (*)(Allocation asked);
 void SetAllocationGate(AllocationGate gate);
 
 // What the loaded DLLs hold of the heap through the runtime, in bytes the

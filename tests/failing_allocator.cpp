@@ -61,6 +61,14 @@ bool FailsNow() {
     return fail;
 }
 
+#if TAMBERLO_LOADS_PE32
+// The runtime asks of every function the DLL allocates with, malloc, calloc
+// and realloc alike; each counts as an allocation of the module.
+bool FailsInTheDll(pe32::Allocation) {
+    return FailsNow();
+}
+#endif
+
 bool ShouldFail(const void *caller) {
     const auto address = reinterpret_cast<std::uintptr_t>(caller);
     return address >= state.low && address < state.high && FailsNow();
@@ -89,7 +97,7 @@ bool WatchLibrary(const std::string &suffix) {
     // A Windows DLL allocates through the PE32 loader's runtime, which asks
     // only about the DLL's own allocations.
     if (search.high == 0 && pe32::IsLoaded(suffix)) {
-        pe32::SetAllocationGate(FailsNow);
+        pe32::SetAllocationGate(FailsInTheDll);
         return true;
     }
 #endif

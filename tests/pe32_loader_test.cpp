@@ -7,7 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -74,32 +76,55 @@ TEST(Pe32LoaderTest, BindsImportsToARuntimeThatKeepsWindowsThreadState) {
     EXPECT_EQ(Export<std::size_t (*)(const char *)>(probe, "Length")("four"), 4u);
 }
 
-int gateCalls = 0;
+std::vector<pe32::Allocation> asked;
 bool gateRefuses = false;
-bool Gate() {
-    ++gateCalls;
+bool Gate(pe32::Allocation function) {
+    asked.push_back(function);
     return gateRefuses;
 }
 
-TEST(Pe32LoaderTest, FailsOnlyTheAllocationsOfTheDllsOwnCodeThatTheGateRefuses) {
+template <typename Function>
+Function RuntimeFunction(const char *library, const char *name) {
+    return reinterpret_cast<Function>(pe32::RuntimeImport(library, name));
+}
+
+TEST(Pe32LoaderTest, EveryAllocationFunctionFailsOnlyTheDllsOwnCallsThatTheGateRefuses) {
     const pe32::Image probe(PE32_PROBE_PATH);
-    const auto allocate = Export<void *(*)(std::size_t)>(probe, "Allocate");
+    using Malloc = void *(*)(std::size_t);
+    using Calloc = void *(*)(std::size_t, std::size_t);
+    using Realloc = void *(*)(void *, std::size_t);
+    // Each function, called by the probe and by this process.
+    struct Calls {
+        std::function<void *()> fromTheDll, fromThisProcess;
+    };
+    const std::map<pe32::Allocation, Calls> calls = {
+        {pe32::Allocation::Malloc,
+         {[&] { return Export<Malloc>(probe, "Allocate")(16); },
+          [] { return RuntimeFunction<Malloc>("msvcrt.dll", "malloc")(16); }}},
+        {pe32::Allocation::Calloc,
+         {[&] { return Export<Calloc>(probe, "AllocateZeroed")(4, 4); },
+          [] { return RuntimeFunction<Calloc>("msvcrt.dll", "calloc")(4, 4); }}},
+        {pe32::Allocation::Realloc,
+         {[&] { return Export<Realloc>(probe, "Reallocate")(nullptr, 16); },
+          [] { return RuntimeFunction<Realloc>("msvcrt.dll", "realloc")(nullptr, 16); }}},
+    };
     const auto release = Export<void (*)(void *)>(probe, "Release");
     pe32::SetAllocationGate(Gate);
-    gateCalls = 0;
-    gateRefuses = true;
-    EXPECT_EQ(allocate(16), nullptr);
-    // The runtime's malloc called from this process is not the DLL's.
-    const auto runtimeMalloc =
-        reinterpret_cast<void *(*)(std::size_t)>(pe32::RuntimeImport("msvcrt.dll", "malloc"));
-    void *ours = runtimeMalloc(16);
-    EXPECT_NE(ours, nullptr);
-    release(ours);
-    EXPECT_EQ(gateCalls, 1);
-    gateRefuses = false;
-    void *memory = allocate(16);
-    EXPECT_NE(memory, nullptr);
-    release(memory);
+    for (const auto &[function, name] : pe32::ALLOCATION_FUNCTIONS) {
+        SCOPED_TRACE(name);
+        ASSERT_EQ(calls.count(function), 1u);
+        asked.clear();
+        gateRefuses = true;
+        EXPECT_EQ(calls.at(function).fromTheDll(), nullptr);
+        void *ours = calls.at(function).fromThisProcess();
+        EXPECT_NE(ours, nullptr);
+        release(ours);
+        EXPECT_EQ(asked, std::vector{function}) << "the gate must be asked, and told by whom";
+        gateRefuses = false;
+        void *memory = calls.at(function).fromTheDll();
+        EXPECT_NE(memory, nullptr);
+        release(memory);
+    }
     pe32::SetAllocationGate(nullptr);
 }
 
