@@ -11,11 +11,13 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "pe32/image.h"
 #include "pe32/runtime.h"
+#include "pe32/thread_block.h"
 
 namespace {
 
@@ -126,6 +128,38 @@ TEST(Pe32LoaderTest, EveryAllocationFunctionFailsOnlyTheDllsOwnCallsThatTheGateR
         release(memory);
     }
     pe32::SetAllocationGate(nullptr);
+}
+
+TEST(Pe32LoaderTest, HandsOutEachTlsIndexOnceUntilItIsFreed) {
+    // KERNEL32's functions, stdcall as Windows code calls them.
+    using Alloc = std::uint32_t(__attribute__((stdcall)) *)();
+    using Free = int(__attribute__((stdcall)) *)(std::uint32_t);
+    using Get = void *(__attribute__((stdcall)) *)(std::uint32_t);
+    using Set = int(__attribute__((stdcall)) *)(std::uint32_t, void *);
+    const auto tlsAlloc = RuntimeFunction<Alloc>("KERNEL32.dll", "TlsAlloc");
+    const auto tlsFree = RuntimeFunction<Free>("KERNEL32.dll", "TlsFree");
+    const auto tlsGet = RuntimeFunction<Get>("KERNEL32.dll", "TlsGetValue");
+    const auto tlsSet = RuntimeFunction<Set>("KERNEL32.dll", "TlsSetValue");
+    constexpr std::uint32_t OUT_OF_INDEXES = 0xffffffff;
+    const auto valueOf = [](std::uint32_t index) {
+        return reinterpret_cast<void *>(std::uintptr_t{index} + 1);
+    };
+    // Every index still free, each holding a value of its own.
+    std::set<std::uint32_t> taken;
+    for (std::uint32_t index;
+         taken.size() <= pe32::TLS_SLOT_COUNT && (index = tlsAlloc()) != OUT_OF_INDEXES;) {
+        ASSERT_TRUE(taken.insert(index).second) << "index " << index << " handed out twice";
+        EXPECT_TRUE(tlsSet(index, valueOf(index)));
+    }
+    ASSERT_FALSE(taken.empty());
+    for (const std::uint32_t index : taken) EXPECT_EQ(tlsGet(index), valueOf(index));
+    // A freed index is the one handed out again, and holds nothing then.
+    const std::uint32_t freed = *taken.rbegin();
+    EXPECT_TRUE(tlsFree(freed));
+    EXPECT_FALSE(tlsFree(freed)) << "freed twice";
+    EXPECT_EQ(tlsAlloc(), freed);
+    EXPECT_EQ(tlsGet(freed), nullptr);
+    for (const std::uint32_t index : taken) EXPECT_TRUE(tlsFree(index));
 }
 
 // Destroyed after the runtime's own statics, since it was made before them:
