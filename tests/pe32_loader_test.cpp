@@ -42,6 +42,13 @@ TEST(Pe32LoaderTest, MapsAtThePreferredBaseThenRelocatesASecondCopy) {
     EXPECT_EQ(first.Export("NoSuchExport"), nullptr);
 }
 
+TEST(Pe32LoaderTest, FindsEachExportThroughTheOrdinalTableWhateverTheOrderOfItsName) {
+    const pe32::Image probe(PE32_PROBE_PATH);
+    // Numbered Delta 1 to Alpha 4, the reverse of the sorted names.
+    for (const char *name : {"Alpha", "Bravo", "Charlie", "Delta"})
+        EXPECT_STREQ(static_cast<const char *>(probe.Export(name)), name);
+}
+
 std::string events;
 void Observe(char what, unsigned long reason) {
     events += what + std::to_string(reason) + " ";
