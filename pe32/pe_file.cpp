@@ -11,6 +11,7 @@ constexpr std::uint16_t MACHINE_I386 = 0x014c;
 constexpr std::uint16_t MACHINE_AMD64 = 0x8664;
 constexpr std::uint16_t MAGIC_PE32 = 0x010b;
 constexpr std::uint16_t MAGIC_PE32_PLUS = 0x020b;
+constexpr std::uint16_t CHARACTERISTIC_EXECUTABLE = 0x0002;
 constexpr std::uint16_t CHARACTERISTIC_DLL = 0x2000;
 // No DLL of ours comes near this; a larger size is a damaged header, and
 // would only make the loader reserve address space for nothing.
@@ -98,6 +99,10 @@ Headers ReadHeaders(std::span<const std::byte> file) {
         throw FormatError("not a PE32 optional header (magic " + Hex(magic) + ")");
     if ((characteristics & CHARACTERISTIC_DLL) == 0)
         throw FormatError("not a DLL: a program, or an object of another kind");
+    // The linker leaves the flag off an image it could not finish, and
+    // Windows will not load one.
+    if ((characteristics & CHARACTERISTIC_EXECUTABLE) == 0)
+        throw FormatError("not an executable image: its linker did not finish it");
 
     Headers headers;
     headers.entryPoint = reader.U32(optional + OPT_ENTRY_POINT, "optional header");

@@ -65,8 +65,9 @@ struct Headers {
 
 // Reads the headers of a PE32 DLL for x86 from the whole file; throws
 // FormatError saying why a file is refused: not PE at all, truncated, for
-// another machine (a 64-bit DLL among them), not a DLL, or with sections or
-// directories that lie outside the file or the image.
+// another machine (a 64-bit DLL among them), not a DLL, not marked as an
+// executable image, or with sections or directories that lie outside the
+// file or the image; one that ends exactly at the end of either is inside.
 Headers ReadHeaders(std::span<const std::byte> file);
 
 }  // namespace pe32

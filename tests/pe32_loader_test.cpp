@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -188,14 +189,92 @@ std::vector<char> ReadModule() {
     return std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-void Put16(std::vector<char> &file, std::size_t at, std::uint16_t value) {
-    std::memcpy(file.data() + at, &value, sizeof value);
+// A little-endian field of a file, of 2 or 4 bytes.
+std::uint32_t Get(const std::vector<char> &file, std::size_t at, std::size_t width) {
+    std::uint32_t value = 0;
+    std::memcpy(&value, file.data() + at, width);
+    return value;
 }
 
 std::size_t PeHeader(const std::vector<char> &file) {
-    std::uint32_t offset = 0;
-    std::memcpy(&offset, file.data() + 0x3c, sizeof offset);
-    return offset;
+    return Get(file, 0x3c, 4);
+}
+
+// A copy of the module with one field of its headers set: the headers are
+// refused for the reason given, or read where none is given. Each bound is
+// moved exactly to its limit, the end of the image or of the file, and then
+// one byte past it.
+TEST(Pe32LoaderTest, ChecksEachHeaderFieldAndEachBoundAtItsLimitAndOneBytePast) {
+    const std::vector<char> module = ReadModule();
+    const pe32::Headers headers = pe32::ReadHeaders(std::as_bytes(std::span(module)));
+    const std::size_t coff = PeHeader(module) + 4;
+    const std::size_t optional = coff + 20;
+    const std::size_t sectionTable = optional + Get(module, coff + 16, 2);
+    const std::uint32_t characteristics = Get(module, coff + 18, 2);
+    const std::uint32_t imageEnd = headers.imageSize;
+    const auto fileEnd = static_cast<std::uint32_t>(module.size());
+    struct Change {
+        std::string what;
+        std::size_t at, width;
+        std::uint32_t value;
+        std::string refusal;
+    };
+    std::vector<Change> changes = {
+        {"machine ARM", coff, 2, 0x1c0, "built for machine 0x1c0"},
+        {"machine x86-64", coff, 2, 0x8664, "a 64-bit DLL"},
+        {"magic PE32+", optional, 2, 0x20b, "a 64-bit DLL"},
+        {"magic of a ROM image", optional, 2, 0x107, "not a PE32 optional header"},
+        {"a program", coff + 18, 2, characteristics & ~0x2000u, "not a DLL"},
+        {"unfinished", coff + 18, 2, characteristics & ~0x0002u, "not an executable image"},
+        {"only the DLL and executable flags", coff + 18, 2, 0x2002, ""},
+        {"entry point on the last byte", optional + 16, 4, imageEnd - 1, ""},
+        {"entry point past the image", optional + 16, 4, imageEnd, "the entry point"},
+    };
+    const auto bound = [&](const std::string &what, std::size_t at, std::uint32_t atLimit,
+                           const std::string &refusal) {
+        changes.push_back({what + " at its limit", at, 4, atLimit, ""});
+        changes.push_back({what + " one byte past", at, 4, atLimit + 1, refusal});
+    };
+    for (std::size_t i = 0; i < headers.sections.size(); ++i) {
+        const pe32::Section &section = headers.sections[i];
+        const std::string name = "section " + std::to_string(i + 1) + " (" + section.name + ")";
+        const std::size_t at = sectionTable + 40 * i;
+        // Its size in the image, then its start in the file.
+        bound(name + " in the image", at + 8, imageEnd - section.rva,
+              name + " lies outside the image");
+        if (section.CopiedSize() != 0)
+            bound(name + " in the file", at + 20, fileEnd - section.CopiedSize(),
+                  "truncated: " + name);
+    }
+    // Each directory's size, by its index in the optional header.
+    const struct {
+        const char *name;
+        std::size_t index;
+        pe32::Directory directory;
+    } directories[] = {{"export", 0, headers.exports},
+                       {"import", 1, headers.imports},
+                       {"base relocation", 5, headers.relocations},
+                       {"TLS", 9, headers.tls}};
+    for (const auto &[name, index, directory] : directories) {
+        ASSERT_TRUE(directory.present()) << name;
+        const std::string what = std::string("the ") + name + " directory";
+        bound(what, optional + 96 + 8 * index + 4, imageEnd - directory.rva,
+              what + " lies outside the image");
+    }
+
+    for (const Change &change : changes) {
+        SCOPED_TRACE(change.what);
+        std::vector<char> file = module;
+        std::memcpy(file.data() + change.at, &change.value, change.width);
+        try {
+            pe32::ReadHeaders(std::as_bytes(std::span(file)));
+            EXPECT_EQ(change.refusal, "") << "read";
+        } catch (const pe32::FormatError &error) {
+            EXPECT_TRUE(!change.refusal.empty() &&
+                        std::string(error.what()).find(change.refusal) != std::string::npos)
+                << error.what();
+        }
+    }
 }
 
 TEST(Pe32LoaderTest, RefusesWhatItCannotRunWithTheReasonAndLeavesNothingMapped) {
@@ -210,13 +289,9 @@ TEST(Pe32LoaderTest, RefusesWhatItCannotRunWithTheReasonAndLeavesNothingMapped) 
         {"text", {'p', 'l', 'a', 'i', 'n', '\n'}, "not a PE file"},
         {"headers cut", {module.begin(), module.begin() + 200}, "truncated"},
         {"sections cut", {module.begin(), module.begin() + 4096}, "truncated: section 1 (.text)"},
-        {"64-bit", module, "a 64-bit DLL"},
         {"unknown import", module, "KERNEL32.dll!GetCurrentThreadIe"},
     };
-    std::vector<char> &wide = refusals[3].file;
-    Put16(wide, PeHeader(wide) + 4, 0x8664);
-    Put16(wide, PeHeader(wide) + 24, 0x020b);
-    std::vector<char> &unknown = refusals[4].file;
+    std::vector<char> &unknown = refusals[3].file;
     const std::string name = "GetCurrentThreadId";
     const auto found = std::search(unknown.begin(), unknown.end(), name.begin(), name.end());
     ASSERT_NE(found, unknown.end());
