@@ -268,7 +268,7 @@ TEST(Pe32LoaderTest, ChecksEachHeaderFieldAndEachBoundAtItsLimitAndOneBytePast) 
         std::memcpy(file.data() + change.at, &change.value, change.width);
         try {
             pe32::ReadHeaders(std::as_bytes(std::span(file)));
-            EXPECT_EQ(change.refusal, "") << "read";
+            EXPECT_EQ(change.refusal, "") << "accepted";
         } catch (const pe32::FormatError &error) {
             EXPECT_TRUE(!change.refusal.empty() &&
                         std::string(error.what()).find(change.refusal) != std::string::npos)
