@@ -68,6 +68,7 @@ std::vector<const Image *> &Images() {
     static KeptUntilExit<std::vector<const Image *>> images;
     return images.value;
 }
+
 AllocationGate allocationGate = nullptr;
 
 const Image *ImageHolding(const void *address) {
