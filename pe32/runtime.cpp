@@ -114,7 +114,14 @@ Semaphore *SemaphoreOf(HANDLE handle) {
     return found == Semaphores().end() ? nullptr : &found->second;
 }
 
-bool tlsSlotUsed[TLS_SLOT_COUNT] = {};
+bool tlsSlotUsed[TLS_INDEX_COUNT] = {};
+
+// This thread's value of a TLS index, in the block's own slots or beyond.
+std::uint32_t &TlsValue(DWORD slot) {
+    ThreadBlock &thread = CurrentThreadBlock();
+    return slot < TLS_SLOT_COUNT ? thread.tlsSlots[slot]
+                                 : thread.tlsExpansion[slot - TLS_SLOT_COUNT];
+}
 
 // Windows compares module names without regard to case.
 bool SameIgnoringCase(std::string_view a, std::string_view b) {
@@ -179,16 +186,16 @@ void WINAPI LeaveCriticalSection(CriticalSection *section) {
 }
 
 DWORD WINAPI TlsAlloc() {
-    for (DWORD slot = 0; slot < TLS_SLOT_COUNT; ++slot) {
+    for (DWORD slot = 0; slot < TLS_INDEX_COUNT; ++slot) {
         if (tlsSlotUsed[slot]) continue;
         tlsSlotUsed[slot] = true;
-        CurrentThreadBlock().tlsSlots[slot] = 0;
+        TlsValue(slot) = 0;
         return slot;
     }
     return TLS_OUT_OF_INDEXES;
 }
 BOOL WINAPI TlsFree(DWORD slot) {
-    if (slot >= TLS_SLOT_COUNT || !tlsSlotUsed[slot]) {
+    if (slot >= TLS_INDEX_COUNT || !tlsSlotUsed[slot]) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
@@ -196,20 +203,19 @@ BOOL WINAPI TlsFree(DWORD slot) {
     return TRUE;
 }
 void *WINAPI TlsGetValue(DWORD slot) {
-    if (slot >= TLS_SLOT_COUNT) {
+    if (slot >= TLS_INDEX_COUNT) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
     SetLastError(0);
-    return reinterpret_cast<void *>(std::uintptr_t{CurrentThreadBlock().tlsSlots[slot]});
+    return reinterpret_cast<void *>(std::uintptr_t{TlsValue(slot)});
 }
 BOOL WINAPI TlsSetValue(DWORD slot, void *value) {
-    if (slot >= TLS_SLOT_COUNT) {
+    if (slot >= TLS_INDEX_COUNT) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    CurrentThreadBlock().tlsSlots[slot] =
-        static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(value));
+    TlsValue(slot) = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(value));
     return TRUE;
 }
 

@@ -69,6 +69,7 @@ ThreadBlock &CurrentThreadBlock() {
     block.processId = static_cast<std::uint32_t>(getpid());
     block.threadId = static_cast<std::uint32_t>(gettid());
     block.threadLocalStoragePointer = Address(block.implicitTls);
+    block.tlsExpansionSlots = Address(block.tlsExpansion);
     block.processEnvironmentBlock = Address(&processBlock);
     pthread_attr_t attributes;
     if (pthread_getattr_np(pthread_self(), &attributes) == 0) {

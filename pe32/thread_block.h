@@ -11,7 +11,12 @@
 namespace pe32 {
 
 // TlsAlloc's slots, and the slots of DLLs with implicit thread-local data.
+// As on Windows, TlsAlloc hands out the block's own slots first and then its
+// expansion slots: a DLL whose C++ runtime never frees its index takes one
+// at every load, and the process may load it that many times.
 inline constexpr std::size_t TLS_SLOT_COUNT = 64;
+inline constexpr std::size_t TLS_EXPANSION_COUNT = 1024;
+inline constexpr std::size_t TLS_INDEX_COUNT = TLS_SLOT_COUNT + TLS_EXPANSION_COUNT;
 inline constexpr std::size_t IMPLICIT_TLS_COUNT = 64;
 
 // The fields Windows code reads, at the offsets it reads them from; the rest
@@ -31,10 +36,14 @@ struct ThreadBlock {
     std::uint32_t lastError;                  // 0x34
     std::byte unused3[0xe10 - 0x38];
     std::uint32_t tlsSlots[TLS_SLOT_COUNT];  // 0xe10
-    std::byte unused4[0x1000 - 0xf10];
+    std::byte unused4[0xf94 - 0xf10];
+    std::uint32_t tlsExpansionSlots;  // 0xf94: tlsExpansion below
+    std::byte unused5[0x1000 - 0xf98];
     // Beyond the page Windows code addresses: one pointer per DLL index, to
-    // that DLL's block of implicit thread-local data for this thread.
+    // that DLL's block of implicit thread-local data for this thread; then
+    // the TLS slots beyond the block's own.
     void *implicitTls[IMPLICIT_TLS_COUNT];
+    std::uint32_t tlsExpansion[TLS_EXPANSION_COUNT];
 };
 
 static_assert(offsetof(ThreadBlock, self) == 0x18);
@@ -42,6 +51,7 @@ static_assert(offsetof(ThreadBlock, processId) == 0x20);
 static_assert(offsetof(ThreadBlock, threadLocalStoragePointer) == 0x2c);
 static_assert(offsetof(ThreadBlock, lastError) == 0x34);
 static_assert(offsetof(ThreadBlock, tlsSlots) == 0xe10);
+static_assert(offsetof(ThreadBlock, tlsExpansionSlots) == 0xf94);
 static_assert(offsetof(ThreadBlock, implicitTls) == 0x1000);
 
 // The calling thread's block, made and put behind fs at the first call.

@@ -155,11 +155,12 @@ TEST(Pe32LoaderTest, HandsOutEachTlsIndexOnceUntilItIsFreed) {
     // Every index still free, each holding a value of its own.
     std::set<std::uint32_t> taken;
     for (std::uint32_t index;
-         taken.size() <= pe32::TLS_SLOT_COUNT && (index = tlsAlloc()) != OUT_OF_INDEXES;) {
+         taken.size() <= pe32::TLS_INDEX_COUNT && (index = tlsAlloc()) != OUT_OF_INDEXES;) {
         ASSERT_TRUE(taken.insert(index).second) << "index " << index << " handed out twice";
         EXPECT_TRUE(tlsSet(index, valueOf(index)));
     }
-    ASSERT_FALSE(taken.empty());
+    // Beyond the thread block's own slots, as Windows has them.
+    ASSERT_GT(taken.size(), pe32::TLS_SLOT_COUNT);
     for (const std::uint32_t index : taken) EXPECT_EQ(tlsGet(index), valueOf(index));
     // A freed index is the one handed out again, and holds nothing then.
     const std::uint32_t freed = *taken.rbegin();
