@@ -176,16 +176,33 @@ py::list Lines(const std::vector<std::string> &lines) {
     return list;
 }
 
+// The options of a copy: `frames`, and the acts on the panel, done kind by
+// kind in the order their keywords were written, as tamberlo-scene does its
+// options in the order given.
+apps::CopyChoices ChoicesFrom(const py::kwargs &options) {
+    apps::CopyChoices choices;
+    for (const auto &[keyword, value] : options) {
+        const std::string name = keyword.cast<std::string>();
+        if (name == "frames")
+            choices.frames = FramesFrom(value);
+        else if (name == "off")
+            AddActs(choices.acts, apps::PanelAct::Kind::SwitchOff, value);
+        else if (name == "on")
+            AddActs(choices.acts, apps::PanelAct::Kind::SwitchOn, value);
+        else if (name == "toggle")
+            AddActs(choices.acts, apps::PanelAct::Kind::Toggle, value);
+        else
+            throw py::type_error("copy() got an unexpected keyword argument '" + name +
+                                 "' (frames, off, on, toggle)");
+    }
+    return choices;
+}
+
 CopyResult Copy(Module &module, const ScenePtr &scene, const py::handle &items,
-                const py::handle &frames, const py::handle &off, const py::handle &on,
-                const py::handle &toggle) {
+                const py::kwargs &options) {
     const standin::LoadedModule &loaded = module.Loaded();
     const apps::Selection selection = Select(*scene, items, apps::MapSide::Source, "copy");
-    apps::CopyChoices choices;
-    choices.frames = FramesFrom(frames);
-    AddActs(choices.acts, apps::PanelAct::Kind::Toggle, toggle);
-    AddActs(choices.acts, apps::PanelAct::Kind::SwitchOff, off);
-    AddActs(choices.acts, apps::PanelAct::Kind::SwitchOn, on);
+    const apps::CopyChoices choices = ChoicesFrom(options);
     apps::CheckActs(choices.acts, *scene, selection.items);
     apps::CopyRun run = apps::RunCopy(*scene, loaded, selection.items, choices, Quiet());
     apps::CheckCommand(run.report);
@@ -374,9 +391,7 @@ void BindCommands(py::module_ &module) {
         .def_property_readonly("closed", &Module::Closed,
                                Doc("Whether close() has been called; a closed module's "
                                    "commands raise ValueError."))
-        .def("copy", &Copy, py::arg("scene"), py::arg("items"), py::kw_only(),
-             py::arg("frames") = py::none(), py::arg("off") = py::none(),
-             py::arg("on") = py::none(), py::arg("toggle") = py::none(),
+        .def("copy", &Copy, py::arg("scene"), py::arg("items"),
              Doc("copy(scene: Scene, items: str | Iterable[str] | ItemMap, *, "
                  "frames: tuple[int, int] | str | None = None, "
                  "off: Acts = None, on: Acts = None, toggle: Acts = None) -> CopyResult\n\n"
@@ -384,11 +399,14 @@ void BindCommands(py::module_ &module) {
                  "working its panel as a person would, then confirming it:\n"
                  "  - types `frames`, (first, last) or 'FIRST:LAST'; without them the scene's "
                  "range, which the panel offers, stays;\n"
+                 "  - for each `off` or `on`, 'ITEM:CHANNEL' or (item, channel), picks the item "
+                 "and the channel and sets its enabled switch;\n"
                  "  - for each `toggle`, 'ITEM:GROUP' (Position, Rotation, Scale, others or "
-                 "all), picks the item and chooses the group toggle;\n"
-                 "  - for each `off`, then each `on`, 'ITEM:CHANNEL' or (item, channel), picks "
-                 "the item and the channel and sets its enabled switch.\n"
-                 "Each Acts is one string, or a list of strings or (item, what) pairs.\n\n"
+                 "all), picks the item and chooses the group toggle.\n"
+                 "Each Acts is one string, or a list of strings or (item, what) pairs. The "
+                 "acts are done in the order their keywords are written, as tamberlo-scene "
+                 "does its options in the order given: off=..., toggle=... switches off, then "
+                 "toggles.\n\n"
                  "`items` are names or shell patterns ('Joint0[0-4]?'), as tamberlo-scene "
                  "--from takes them: a list, or one string as one entry (never split at "
                  "commas); or an ItemMap, whose sources it selects.\n\n"
