@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "apps/labels.h"
 #include "apps/print.h"
 #include "standin/standin.h"
+#include "transfer/labels.h"
 #if TAMBERLO_HAS_PASTE_PLOT
 #include "output/paste_plot.h"
 #endif

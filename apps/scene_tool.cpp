@@ -13,26 +13,19 @@
 #include <optional>
 #include <stdexcept>
 
-#include "apps/item_selection.h"
-#include "apps/labels.h"
 #include "apps/print.h"
-#include "apps/progress.h"
 #include "output/paste_snapshot.h"
-#if TAMBERLO_HAS_PASTE_PLOT
-#include "output/paste_plot.h"
-#endif
 #include "output/replace_file.h"
 #include "scenefile/scene_file.h"
 #include "standin/standin.h"
-#include "standin/text.h"
+#include "transfer/commands.h"
+#include "transfer/item_selection.h"
+#include "transfer/loaded_scene.h"
+#include "transfer/progress.h"
 
 namespace apps {
 
 namespace {
-
-// The module's calls between two looks at the progress line: a few thousand
-// calls take well under a millisecond.
-constexpr std::uint64_t PROGRESS_CALLS = 1 << 14;
 
 // Where the picture of a paste cannot be drawn, a --plot is refused before any work.
 [[maybe_unused]] constexpr const char *NO_PICTURES =
@@ -43,13 +36,6 @@ constexpr std::uint64_t PROGRESS_CALLS = 1 << 14;
 class ToolError : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
-};
-
-// One act on the copy panel, for one of the copied items.
-struct PanelAct {
-    enum class Kind { SwitchOff, SwitchOn, Toggle } kind = Kind::SwitchOff;
-    std::string item;
-    std::string what;  // a channel, or a group
 };
 
 struct Request {
@@ -65,132 +51,6 @@ struct Request {
     std::string module;
 };
 
-// A scene file read into a host of its own, as Layout holds one scene at a time.
-struct LoadedScene {
-    std::unique_ptr<standin::Host> host = std::make_unique<standin::Host>();
-    standin::SceneFile file;
-    std::string path;
-
-    LoadedScene(const std::string &scenePath, ProgressLine &progress)
-        : file(Load(scenePath, host->Scene(), progress)), path(scenePath) {}
-
-  private:
-    static standin::SceneFile Load(const std::string &path, standin::Scene &scene,
-                                   ProgressLine &progress) {
-        progress.Start("reading " + path);
-        standin::SceneFile file =
-            standin::SceneFile::Load(path, scene, [&progress](std::size_t done, std::size_t total) {
-                progress.Update(done, total, "bytes");
-            });
-        progress.End();
-        return file;
-    }
-};
-
-host::ItemId FindItem(const LoadedScene &scene, const std::string &name) {
-    return FindNamedItem(scene.file, name).id;
-}
-
-std::pair<int, int> ParseFrames(const std::string &text) {
-    const std::size_t colon = text.find(':', 1);
-    std::size_t used = 0;
-    try {
-        if (colon == std::string::npos) throw std::invalid_argument(text);
-        const int first = std::stoi(text.substr(0, colon), &used);
-        if (used != colon) throw std::invalid_argument(text);
-        const std::string rest = text.substr(colon + 1);
-        const int last = std::stoi(rest, &used);
-        if (used != rest.size()) throw std::invalid_argument(text);
-        return {first, last};
-    } catch (const std::logic_error &) {
-        throw ToolError("--frames takes FIRST:LAST, two whole frame numbers, not \"" + text + "\"");
-    }
-}
-
-// The row of a list whose text, after `skip` leading characters, is `text`.
-int RowOf(standin::PanelSession &panel, const char *list, std::string_view text,
-          std::size_t skip = 0) {
-    const std::vector<std::string> rows = panel.Rows(list);
-    for (std::size_t row = 0; row < rows.size(); ++row)
-        if (rows[row].size() >= skip && std::string_view(rows[row]).substr(skip) == text)
-            return static_cast<int>(row);
-    throw ToolError(std::string("the ") + list + " list shows no row \"" + std::string(text) +
-                    "\"");
-}
-
-// The group popup entry a user names: its own text, or "others" and "all"
-// for the two entries that are not channel names.
-int GroupChoice(standin::PanelSession &panel, const std::string &group) {
-    const std::vector<std::string> choices = panel.Control(labels::SWITCH_ALL).choices;
-    const std::string wanted = group == "others" ? labels::OTHERS
-                               : group == "all"  ? labels::ALL
-                                                 : group;
-    const auto found = std::find(choices.begin(), choices.end(), wanted);
-    if (found == choices.end())
-        throw ToolError("the group toggle has no entry \"" + group +
-                        "\" (Position, Rotation, Scale, others, all)");
-    return static_cast<int>(found - choices.begin());
-}
-
-// What the panels answered, for the plot and the summary.
-struct Answers {
-    int copyFirst = 0, copyLast = 0, pasteStart = 0;
-    std::string failure;  // what went wrong inside a panel, empty when nothing did
-};
-
-void CheckActs(const Request &request, const LoadedScene &source,
-               const std::vector<host::ItemId> &copied) {
-    for (const PanelAct &act : request.acts) {
-        const host::ItemId item = FindItem(source, act.item);
-        if (std::find(copied.begin(), copied.end(), item) == copied.end())
-            throw ToolError("\"" + act.item + "\" is not one of the copied items (--from)");
-        if (act.kind != PanelAct::Kind::Toggle && !source.host->Scene().FindChannel(item, act.what))
-            throw ToolError("\"" + act.item + "\" has no channel \"" + act.what + "\"");
-    }
-}
-
-// The copy panel as the user works it: the frames typed, each act in turn,
-// then the confirmation.
-standin::ScriptedUser::Script CopyScript(const Request &request, const LoadedScene &source,
-                                         Answers &answers) {
-    return [&request, &source, &answers](standin::PanelSession &panel) {
-        try {
-            if (!request.frames.empty()) {
-                const auto [first, last] = ParseFrames(request.frames);
-                panel.Type(labels::START_FRAME, first);
-                panel.Type(labels::END_FRAME, last);
-            }
-            for (const PanelAct &act : request.acts) {
-                const host::ItemId item = FindItem(source, act.item);
-                const std::string shown =
-                    standin::Utf8FromCp932(source.host->Scene().ItemName(item));
-                panel.Pick(labels::ITEM, RowOf(panel, labels::ITEM, shown));
-                if (act.kind == PanelAct::Kind::Toggle) {
-                    panel.Choose(labels::SWITCH_ALL, GroupChoice(panel, act.what));
-                    continue;
-                }
-                // Rows read "* name" or "  name": the mark, a blank, the name.
-                panel.Pick(labels::CHANNEL, RowOf(panel, labels::CHANNEL, act.what, 2));
-                panel.SetBool(labels::ENABLED, act.kind == PanelAct::Kind::SwitchOn);
-            }
-            answers.copyFirst = static_cast<int>(panel.Control(labels::START_FRAME).value);
-            answers.copyLast = static_cast<int>(panel.Control(labels::END_FRAME).value);
-            return standin::PanelOutcome::Confirm;
-        } catch (const std::exception &error) {
-            answers.failure = error.what();
-            return standin::PanelOutcome::Cancel;
-        }
-    };
-}
-
-standin::ScriptedUser::Script PasteScript(const Request &request, Answers &answers) {
-    return [&request, &answers](standin::PanelSession &panel) {
-        if (request.at) panel.Type(labels::PASTE_START_FRAME, *request.at);
-        answers.pasteStart = static_cast<int>(panel.Control(labels::PASTE_START_FRAME).value);
-        return standin::PanelOutcome::Confirm;
-    };
-}
-
 std::string Names(const std::vector<std::string> &names) {
     std::string text;
     for (const std::string &name : names) text += (text.empty() ? "" : ", ") + name;
@@ -204,40 +64,12 @@ void Describe(std::ostream &out, const char *role, const LoadedScene &scene) {
         << s.FrameEnd() << " at " << s.FramesPerSecond() << " frames per second\n";
 }
 
-// Activates one of the module's commands, prints what the user saw and ends
-// the run when the module refused, the panel was not confirmed or the module
-// broke the host contract.
-void RunCommand(std::ostream &out, LoadedScene &scene, const standin::LoadedModule &module,
-                const char *server, const Answers &answers, ProgressLine &progress) {
-    standin::Host &host = *scene.host;
-    const std::size_t shownBefore = host.Transcript().size();
-    const std::size_t panelsBefore = host.Panels().size();
-    host.ClearErrors();
-    // How far the module has come shows only in the calls it makes.
-    progress.Start(std::string_view(server) == COPY_SERVER ? "copying" : "pasting");
-    host.ObserveCalls(PROGRESS_CALLS, [&progress](std::uint64_t calls) {
-        progress.Update(calls, 0, "host calls");
-    });
-    const struct StopObserving {
-        standin::Host &host;
-        ~StopObserving() { host.ObserveCalls(0, nullptr); }
-    } stopObserving{host};
-    const int result = host.Activate(module, server);
-    progress.End();
-    out << "activate \"" << server << "\" -> " << result << '\n';
-    PrintTranscript(host, shownBefore, "    ", out);
-    if (!PrintViolations(host, out)) throw ToolError("the module broke the host contract");
-    if (!host.Errors().empty()) {
-        const auto &[first, second] = host.Errors().front();
-        std::string message = standin::Utf8FromCp932(first);
-        if (!second.empty()) message += " " + standin::Utf8FromCp932(second);
-        throw ToolError("the module refused: " + message);
-    }
-    if (!answers.failure.empty()) throw ToolError(answers.failure);
-    const bool confirmed = host.Panels().size() > panelsBefore &&
-                           host.Panels().back().outcome == standin::PanelOutcome::Confirm;
-    if (!confirmed)
-        throw ToolError(std::string("the panel of \"") + server + "\" was not confirmed");
+// Prints what the user saw of a command, and ends the run when the module
+// refused, the panel was not confirmed or the module broke the host contract.
+void Report(std::ostream &out, const LoadedScene &scene, const CommandReport &report) {
+    PrintCommand(out, report);
+    PrintViolations(*scene.host, out);
+    CheckCommand(report);
 }
 
 // A folder that must take a new file: checked before any work, so that a
@@ -268,47 +100,14 @@ bool SameFile(const std::string &a, const std::string &b) {
 // The files written so far, so that a failure can say what it left behind.
 using Written = std::vector<std::string>;
 
-// The scene's text, made a piece at a time straight into its new file, so
-// that a large scene is never held twice. A scene the file cannot hold is
-// refused here, and the new file goes with the ReplacementFile.
-void WriteScene(const LoadedScene &scene, ReplacementFile &file, ProgressLine &progress) {
-    progress.Start("writing " + file.Target().string());
-    scene.file.Write(
-        scene.host->Scene(), [&file](std::string_view bytes) { file.Append(bytes); },
-        [&progress](std::size_t done, std::size_t total) {
-            progress.Update(done, total, "bytes");
-        });
-    file.Finish();
-    progress.End();
-}
-
 void RoundTrip(const Request &request, std::ostream &out, Written &written,
                ProgressLine &progress) {
     CheckWritable(request.output, "scene");
     const LoadedScene scene(request.source, progress);
     Describe(out, "scene", scene);
-    ReplacementFile sceneFile(request.output);
-    WriteScene(scene, sceneFile, progress);
-    sceneFile.Replace();
+    WriteSceneTo(scene, request.output, progress);
     written.push_back(request.output);
     out << "wrote " << request.output << '\n';
-}
-
-// The picture of the paste, made in its new file; the indices of the changed
-// channels it leaves out.
-std::vector<std::size_t> DrawPicture(const ReplacementFile &file,
-                                     const std::vector<PlottedChannel> &changed, int pasteStart,
-                                     std::int64_t windowLast, const std::string &title,
-                                     ProgressLine &progress) {
-#if TAMBERLO_HAS_PASTE_PLOT
-    return DrawPastePlot(file, changed, pasteStart, static_cast<double>(windowLast), title,
-                         [&progress](std::size_t drawn, std::size_t total) {
-                             progress.Update(drawn, total, "channels");
-                         });
-#else
-    (void)file, (void)changed, (void)pasteStart, (void)windowLast, (void)title, (void)progress;
-    throw ToolError(NO_PICTURES);
-#endif
 }
 
 void CopyAndPaste(const Request &request, std::ostream &out, Written &written,
@@ -326,7 +125,9 @@ void CopyAndPaste(const Request &request, std::ostream &out, Written &written,
                 throw ToolError("--plot " + request.plot + " names the scene " + *scene +
                                 ", which the picture would replace");
     }
-    if (!request.frames.empty()) ParseFrames(request.frames);
+    CopyChoices choices;
+    if (!request.frames.empty()) choices.frames = ParseFrames(request.frames);
+    choices.acts = request.acts;
     // A malformed map is refused before any scene is read.
     std::optional<ItemMap> map;
     if (request.map) map = ReadItemMap(*request.map);
@@ -347,44 +148,26 @@ void CopyAndPaste(const Request &request, std::ostream &out, Written &written,
                                  : SelectItems(source.file, request.from, "--from");
     const Selection pasted = map ? SelectMapped(target.file, *map, MapSide::Target)
                                  : SelectItems(target.file, request.to, "--to");
-    CheckActs(request, source, copied.items);
+    CheckActs(choices.acts, source, copied.items);
     if (map) out << "map " << map->path << ": " << map->pairs.size() << " pairs\n";
     // The module refuses such a paste and says so; this says it in numbers.
     if (copied.items.size() != pasted.items.size())
         out << copied.items.size() << " items selected to copy, " << pasted.items.size()
             << " to paste onto: the paste needs as many items as the copy\n";
 
-    Answers answers;
     out << "\n== Copy: " << copied.summary << " selected in " << source.path << " ==\n";
-    source.host->Scene().Select(copied.items);
-    source.host->User().Then(CopyScript(request, source, answers));
-    RunCommand(out, source, module, COPY_SERVER, answers, progress);
+    const CopyRun copy = RunCopy(source, module, copied.items, choices, progress);
+    Report(out, source, copy.report);
 
     out << "\n== Paste: " << pasted.summary << " selected in " << target.path << " ==\n";
-    standin::Scene &scene = target.host->Scene();
-    scene.Select(pasted.items);
-    const PasteSnapshot before(scene, pasted.items);
-    target.host->User().Then(PasteScript(request, answers));
-    RunCommand(out, target, module, PASTE_SERVER, answers, progress);
+    const PasteRun paste = RunPaste(target, module, pasted.items, request.at, progress);
+    Report(out, target, paste.report);
 
-    std::vector<PlottedChannel> changed = before.ChangedChannels(scene);
-    // Item names are shown as the panels show them.
-    for (PlottedChannel &channel : changed) channel.item = standin::Utf8FromCp932(channel.item);
     // The scene first: one the file cannot hold is refused before anything is written.
     ReplacementFile sceneFile(request.output);
     WriteScene(target, sceneFile, progress);
-    // The pasted window may end past the frames an int holds: the module
-    // computes it wider, and so does the picture.
-    const std::int64_t windowLast =
-        std::int64_t{answers.pasteStart} + (std::int64_t{answers.copyLast} - answers.copyFirst);
-    out << "\npasted frames " << answers.copyFirst << " to " << answers.copyLast << " at frame "
-        << answers.pasteStart << "; channels changed: " << changed.size() << '\n';
-    const auto keys = [](std::size_t count) {
-        return std::to_string(count) + (count == 1 ? " key" : " keys");
-    };
-    for (const PlottedChannel &channel : changed)
-        out << "  " << channel.item << " " << channel.channel << ": " << keys(channel.before.size())
-            << " before, " << keys(channel.after.size()) << " after\n";
+    out << '\n';
+    PrintChanges(out, copy.frames, paste.start, paste.changed);
     // Both files are made whole beside their targets before either is put in
     // place, so that a failure on the way leaves every file as it was.
     std::optional<ReplacementFile> plotFile;
@@ -392,8 +175,8 @@ void CopyAndPaste(const Request &request, std::ostream &out, Written &written,
     if (!request.plot.empty()) {
         plotFile.emplace(request.plot);
         progress.Start("drawing " + request.plot);
-        notDrawn = DrawPicture(*plotFile, changed, answers.pasteStart, windowLast,
-                               "Paste from " + source.path + " into " + target.path, progress);
+        notDrawn = DrawPaste(*plotFile, paste.changed, copy.frames, paste.start,
+                             PasteTitle(source.path, target.path), progress);
         progress.End();
     }
     sceneFile.Replace();
@@ -404,10 +187,10 @@ void CopyAndPaste(const Request &request, std::ostream &out, Written &written,
     written.push_back(request.plot);
     out << "plot " << request.plot << '\n';
     if (notDrawn.empty()) return;
-    out << "the picture leaves out " << notDrawn.size() << " of the " << changed.size()
+    out << "the picture leaves out " << notDrawn.size() << " of the " << paste.changed.size()
         << " changed channels:\n";
     for (std::size_t index : notDrawn)
-        out << "  " << changed[index].item << " " << changed[index].channel << '\n';
+        out << "  " << paste.changed[index].item << " " << paste.changed[index].channel << '\n';
 }
 
 }  // namespace
@@ -516,12 +299,7 @@ int RunSceneTool(const std::vector<std::string> &arguments,
                                                      : option == onOption ? on
                                                                           : toggle;
             if (option != offOption && option != onOption && option != toggleOption) continue;
-            const std::string &value = values.at(used[option]++);
-            const std::size_t colon = value.rfind(':');
-            if (colon == std::string::npos || colon == 0 || colon + 1 == value.size())
-                throw ToolError("\"" + value + "\" should read ITEM:" +
-                                (kind == PanelAct::Kind::Toggle ? "GROUP" : "CHANNEL"));
-            request.acts.push_back(PanelAct{kind, value.substr(0, colon), value.substr(colon + 1)});
+            request.acts.push_back(ParsePanelAct(kind, values.at(used[option]++)));
         }
         if (!copying)
             RoundTrip(request, out, written, progress);

@@ -34,11 +34,11 @@
 #include <string>
 #include <vector>
 
-#include "apps/labels.h"
 #include "fuzz/generator.h"
 #include "fuzz/model.h"
 #include "fuzz/story.h"
 #include "standin/standin.h"
+#include "transfer/labels.h"
 
 namespace fuzz {
 namespace {

@@ -249,6 +249,11 @@ std::string ErrorText(int error) {
     return std::generic_category().message(error);
 }
 
+// What the system refused, with its reason, for a caller to tell apart.
+SceneFileError SystemFailure(const std::string &what, int error) {
+    return SceneFileError(what + ": " + ErrorText(error), error);
+}
+
 // What tells a file from the same file changed: a write in place moves its
 // modification time, and almost always its size.
 struct FileIdentity {
@@ -345,9 +350,9 @@ struct SceneFile::Layout {
                     ::pread(file_.Get(), buffer_.data() + done, buffer_.size() - done,
                             static_cast<off_t>(begin + done));
                 if (got < 0 && errno == EINTR) continue;
-                if (got <= 0)
-                    throw SceneFileError("cannot read " + name_ + " again: " +
-                                         (got < 0 ? ErrorText(errno) : "it has become shorter"));
+                if (got < 0) throw SystemFailure("cannot read " + name_ + " again", errno);
+                if (got == 0)
+                    throw SceneFileError("cannot read " + name_ + " again: it has become shorter");
                 done += static_cast<std::size_t>(got);
             }
             return buffer_;
@@ -479,7 +484,7 @@ class LineReader {
         while (filled < buffer_.size() && readSoFar_ < size_) {
             const ssize_t got = ::read(file_, buffer_.data() + filled, buffer_.size() - filled);
             if (got < 0 && errno == EINTR) continue;
-            if (got < 0) throw SceneFileError("cannot read " + name_ + ": " + ErrorText(errno));
+            if (got < 0) throw SystemFailure("cannot read " + name_, errno);
             if (got == 0) throw SceneFileError("cannot read " + name_ + ": it became shorter");
             filled += static_cast<std::size_t>(got);
             readSoFar_ += static_cast<std::size_t>(got);
@@ -796,12 +801,11 @@ SceneFile SceneFile::Load(const std::filesystem::path &path, Scene &scene,
     const std::string name = path.string();
     std::error_code ignored;
     if (std::filesystem::is_directory(path, ignored))
-        throw SceneFileError("cannot open " + name + ": it is a folder");
+        throw SceneFileError("cannot open " + name + ": it is a folder", EISDIR);
     FileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.Get() < 0) throw SceneFileError("cannot open " + name + ": " + ErrorText(errno));
+    if (file.Get() < 0) throw SystemFailure("cannot open " + name, errno);
     struct stat status {};
-    if (::fstat(file.Get(), &status) != 0)
-        throw SceneFileError("cannot read " + name + ": " + ErrorText(errno));
+    if (::fstat(file.Get(), &status) != 0) throw SystemFailure("cannot read " + name, errno);
     if (!S_ISREG(status.st_mode)) {
         // A pipe cannot be read twice: its text is kept instead.
         std::string text;
@@ -809,7 +813,7 @@ SceneFile SceneFile::Load(const std::filesystem::path &path, Scene &scene,
         while (true) {
             const ssize_t got = ::read(file.Get(), piece, sizeof piece);
             if (got < 0 && errno == EINTR) continue;
-            if (got < 0) throw SceneFileError("cannot read " + name + ": " + ErrorText(errno));
+            if (got < 0) throw SystemFailure("cannot read " + name, errno);
             if (got == 0) break;
             text.append(piece, static_cast<std::size_t>(got));
             if (progress) progress(text.size(), 0);

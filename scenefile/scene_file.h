@@ -31,10 +31,18 @@
 namespace standin {
 
 // A file that cannot be read, or a scene that the file format cannot hold.
-// The message names the file, and the line where there is one.
+// The message names the file, and the line where there is one. When the
+// system refused to open or read the file, SystemError() is its errno value
+// (ENOENT, EACCES, EISDIR...), so that callers can tell such a failure from a
+// malformed file; otherwise it is 0.
 class SceneFileError : public std::runtime_error {
   public:
-    using std::runtime_error::runtime_error;
+    explicit SceneFileError(const std::string &what, int systemError = 0)
+        : std::runtime_error(what), systemError_(systemError) {}
+    int SystemError() const { return systemError_; }
+
+  private:
+    int systemError_;
 };
 
 enum class SceneItemKind { Object, Light, Camera, Bone };

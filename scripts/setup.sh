@@ -13,6 +13,11 @@ packages="$packages python3 python3-pefile"
 # benchmark, and draws with PLplot.
 packages="$packages pkg-config libcli11-dev libplplot-dev"
 
+# The Python package `tamberlo` is a pybind11 extension over the same
+# libraries, built for Debian's own Python (its headers from python3-dev);
+# keys come to Python as NumPy arrays, and its tests run under pytest.
+packages="$packages python3-dev pybind11-dev python3-numpy python3-pytest"
+
 # The picture of a paste is checked by rendering it, as a viewer would, with
 # librsvg's converter.
 packages="$packages librsvg2-bin"

@@ -179,6 +179,11 @@ void Scene::SetKeyParameter(host::KeyId key, int tag, const host::KeySlot &slot)
         .parameters[static_cast<std::size_t>(tag - host::LWKEY_SHAPE)] = slot;
 }
 
+void Scene::RemoveKey(host::KeyId key) {
+    Require(impl_->keyStore.Find(key), "key");
+    impl_->DestroyKey(key);
+}
+
 void Scene::SetAttribute(host::EnvelopeId envelope, int attribute, int value) {
     Impl::Envelope &record = Require(impl_->FindEnvelope(envelope), "envelope");
     const std::size_t index = RequireAttribute(attribute);

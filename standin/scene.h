@@ -65,6 +65,9 @@ class Scene {
                        const host::KeyRawSlots &parameters);
     void SetKeyParameter(host::KeyId key, int tag,
                          const host::KeySlot &slot);  // tag LWKEY_SHAPE on
+    // Removes a key of the scene, as the module's destroyKey does; its handle
+    // is stale from then on.
+    void RemoveKey(host::KeyId key);
     void SetAttribute(host::EnvelopeId envelope, int attribute, int value);
     int Attribute(host::EnvelopeId envelope, int attribute) const;
 

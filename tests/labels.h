@@ -1,8 +1,8 @@
 // The module's texts as a user reads them, for the suites: the programs' own
-// list (apps/labels.h).
+// list (transfer/labels.h).
 #pragma once
 
-#include "apps/labels.h"
+#include "transfer/labels.h"
 
 namespace tamberlo_test {
 namespace labels = apps::labels;

@@ -2,11 +2,14 @@
 """Runs every command that README.md shows a user, on the trees the test
 command has built, each in a quick form where the full one takes long.
 
-A command is anything the README shows in a code block, or inline as a
-program with its arguments. Each must stand in COMMANDS below, with how it is
-run and what is checked of it, or with the reason it is not run here: a
+A command is anything the README shows in an indented code block, or inline
+as a program with its arguments. Each must stand in COMMANDS below, with how
+it is run and what is checked of it, or with the reason it is not run here: a
 command the README gains, or one this list names that the README lost, fails
-the check, so the two cannot drift apart.
+the check, so the two cannot drift apart. A fenced `python` block is an
+example of the Python package, named by its first line, a comment; each must
+stand in PYTHON_EXAMPLES likewise, and runs whole with Debian's Python on
+the package of the default tree.
 
 Usage: readme_commands.py [SOURCE_DIR]   (run from anywhere; ctest runs it)
 """
@@ -50,7 +53,13 @@ def shown_commands(readme):
     pending = ""
     previous_blank = True
     in_block = False
+    fenced = False
     for line in readme.splitlines():
+        if line.startswith("```"):
+            fenced = not fenced
+            continue
+        if fenced:
+            continue
         if line.startswith("    ") and (in_block or previous_blank):
             in_block = True
             pending += " " + line.strip()
@@ -66,6 +75,12 @@ def shown_commands(readme):
     return {normal(command) for command in commands}
 
 
+def python_examples(readme):
+    """Each fenced python block of the README, by its first line."""
+    blocks = re.findall(r"^```python\n(.*?)^```", readme, flags=re.M | re.S)
+    return {block.splitlines()[0]: block for block in blocks}
+
+
 def normal(command):
     """A command without its trailing comment, its spaces collapsed."""
     command = re.sub(r"\s+#\s.*$", "", command)
@@ -76,6 +91,16 @@ def run(command):
     result = subprocess.run(["sh", "-c", command], cwd=ROOT, stdin=subprocess.DEVNULL,
                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
                             errors="replace")
+    if result.returncode != 0:
+        raise CheckFailed(f"exit status {result.returncode}:\n{result.stdout}")
+    return result.stdout
+
+
+def run_python(code):
+    """An example run whole by Debian's Python on the package of the default tree."""
+    result = subprocess.run(["/usr/bin/python3", "-"], cwd=ROOT, input=code, stdout=subprocess.PIPE,
+                            stderr=subprocess.STDOUT, text=True, errors="replace",
+                            env={**os.environ, "PYTHONPATH": str(ROOT / "build/default/python")})
     if result.returncode != 0:
         raise CheckFailed(f"exit status {result.returncode}:\n{result.stdout}")
     return result.stdout
@@ -193,6 +218,42 @@ def capture_scene_reads_back(output):
     reads_back_unchanged(ROOT / "build/capture.lws")
 
 
+def help_names_everything(output):
+    for name in ("read_scene(path", "load_module(path", "read_map(path", "class Scene", "class Channel",
+                 "class Module", "class PasteResult", "class Refused", "class ContractBreach", "KEY_DTYPE"):
+        expect(name in output, f"help(tamberlo) does not show {name}")
+
+
+def installed_package(output):
+    found = list((ROOT / "build/python-install").glob("lib/python3*/dist-packages/tamberlo/_tamberlo*.so"))
+    expect(len(found) == 1 and (found[0].parent / "Tamberlo.p").is_file()
+           and (found[0].parent / "__init__.pyi").is_file(), "the package is not installed whole")
+
+
+def python_pasted_as_the_tool(output):
+    expect('activate "Ruxo_Tamberlo copy" -> 0' in output
+           and "pasted frames 10 to 40 at frame 30; channels changed: 14" in output,
+           "the example does not print the copy and the paste as the tool does")
+    for suffix in ("lws", "svg"):
+        expect((ROOT / f"build/stage-pasted-python.{suffix}").read_bytes()
+               == (ROOT / f"build/stage-pasted.{suffix}").read_bytes(),
+               f"the Python example's .{suffix} is not the tool's")
+
+
+def python_pasted_each_shot(output):
+    expect(len(re.findall(r"^build/shots/stage-0[123]0.lws: frames \d+ to \d+, 18 channels changed$",
+                          output, flags=re.M)) == 3, "the example does not name its three shots")
+    for shot in ("010", "020", "030"):
+        reads_back_unchanged(ROOT / f"build/shots/stage-{shot}.lws")
+    expect((ROOT / "build/shots/stage-020.lws").read_bytes() == (ROOT / "build/stage-mapped.lws").read_bytes(),
+           "the shot pasted at frame 30 is not the tool's paste through the same map")
+
+
+def python_keys_written(output):
+    expect("Prop Null Position.Y: distance, 5 keys, behaviours 1 2" in output, "the null's keys are not set")
+    reads_back_unchanged(ROOT / "build/stage-keys.lws")
+
+
 def ctest_passed(output):
     expect("100% tests passed" in output, "not every test passed")
 
@@ -237,6 +298,12 @@ COMMANDS = [
             "--into samples/stage.lws --frames 10:40 --at 30 -o build/stage-mapped.lws",
             check=mapped_onto_stage),
     Command("build/default/tamberlo-scene samples/walk.lws -o build/walk.lws", check=walk_round_trip),
+    Command("cmake --build --preset default --target tamberlo_python"),
+    Command('PYTHONPATH=build/default/python /usr/bin/python3 -c "import tamberlo; help(tamberlo)"',
+            check=help_names_everything),
+    Command("cmake --install build/default --component python",
+            run="cmake --install build/default --component python --prefix build/python-install",
+            check=installed_package),
     Command("cmake --preset asan && cmake --build --preset asan --target copy_paste_fuzzer"),
     Command("mkdir -p build/asan/fuzz/found"),
     Command("build/asan/fuzz/copy_paste_fuzzer -max_total_time=3600 build/asan/fuzz/found fuzz/corpus",
@@ -273,13 +340,28 @@ COMMANDS = [
 ]
 
 
+# The Python examples, by their first line, and what is checked of each; they
+# run after the commands, whose files they are compared with.
+PYTHON_EXAMPLES = {
+    "# The tamberlo-scene example above, in Python": python_pasted_as_the_tool,
+    "# Many scenes, one module: the walk pasted into each shot at its own frame": python_pasted_each_shot,
+    "# Keys as numbers: Dancer's Position.Y twice as high, and a bounce on the null": python_keys_written,
+}
+
+
 def main():
-    shown = shown_commands((ROOT / "README.md").read_text())
+    readme = (ROOT / "README.md").read_text()
+    shown = shown_commands(readme)
     listed = {normal(command.shown) for command in COMMANDS}
     failures = [f"the README shows `{command}`, which this check neither runs nor lists"
                 for command in sorted(shown - listed)]
     failures += [f"this check lists `{command}`, which the README no longer shows"
                  for command in sorted(listed - shown)]
+    examples = python_examples(readme)
+    failures += [f"the README shows the Python example `{title}`, which this check does not list"
+                 for title in sorted(examples.keys() - PYTHON_EXAMPLES.keys())]
+    failures += [f"this check lists the Python example `{title}`, which the README no longer shows"
+                 for title in sorted(PYTHON_EXAMPLES.keys() - examples.keys())]
     for command in COMMANDS:
         if command.not_run:
             print(f"not run: {command.shown}\n    because: {command.not_run}")
@@ -290,8 +372,17 @@ def main():
             command.check(run(how))
         except CheckFailed as failure:
             failures.append(f"`{how}`: {failure}")
+    for title, check in PYTHON_EXAMPLES.items():
+        if title not in examples:
+            continue
+        print(f"run the Python example: {title}", flush=True)
+        try:
+            check(run_python(examples[title]))
+        except CheckFailed as failure:
+            failures.append(f"the Python example `{title}`: {failure}")
     ran = sum(1 for command in COMMANDS if not command.not_run)
-    print(f"{ran} of the README's {len(COMMANDS)} commands run, {len(COMMANDS) - ran} not run")
+    print(f"{ran} of the README's {len(COMMANDS)} commands run, {len(COMMANDS) - ran} not run, "
+          f"and {len(examples)} Python examples")
     for failure in failures:
         print(f"FAILED: {failure}", file=sys.stderr)
     return 1 if failures else 0

@@ -181,6 +181,17 @@ TEST_F(SceneTest, SceneAddKeyAtAnExistingTimeAlsoKeepsTheKey) {
     EXPECT_EQ(scene.Keys(envelope)[0].value, 3.0);
 }
 
+TEST_F(SceneTest, RemovingAKeyLeavesItsHandleStale) {
+    const host::KeyId first = scene.AddKey(channel, 1.0, 10.0);
+    scene.AddKey(channel, 2.0, 20.0);
+    const std::uint64_t edits = scene.EnvelopeEdits(envelope);
+    scene.RemoveKey(first);
+    ASSERT_EQ(scene.KeyCount(envelope), 1u);
+    EXPECT_EQ(scene.Keys(envelope)[0].time, 2.0);
+    EXPECT_GT(scene.EnvelopeEdits(envelope), edits);
+    EXPECT_THROW(scene.RemoveKey(first), std::invalid_argument);
+}
+
 TEST_F(SceneTest, CreateKeyRefusesTimesThatAreNotFinite) {
     for (double time :
          {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),

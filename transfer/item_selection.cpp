@@ -1,4 +1,4 @@
-#include "apps/item_selection.h"
+#include "transfer/item_selection.h"
 
 #include <fnmatch.h>
 #include <locale.h>
@@ -81,14 +81,10 @@ std::string Quoted(std::string_view text) {
     return "\"" + std::string(text) + "\"";
 }
 
-std::string Shown(const Item &item) {
-    return standin::Utf8FromCp932(item.name);
-}
-
 std::string Summary(const standin::SceneFile &scene, const std::vector<host::ItemId> &items) {
     const auto shown = [&scene](host::ItemId id) {
         for (const Item &item : scene.Items())
-            if (item.id == id) return Shown(item);
+            if (item.id == id) return ShownName(item);
         return std::string();
     };
     switch (items.size()) {
@@ -106,23 +102,35 @@ std::string Summary(const standin::SceneFile &scene, const std::vector<host::Ite
 
 }  // namespace
 
-const Item &FindNamedItem(const standin::SceneFile &scene, std::string_view name) {
+std::string ShownName(const Item &item) {
+    return standin::Utf8FromCp932(item.name);
+}
+
+std::vector<const Item *> NamedItems(const standin::SceneFile &scene, std::string_view name) {
     std::vector<const Item *> found;
     for (const Item &item : scene.Items())
         if (NameMatches(name, item.name)) found.push_back(&item);
+    return found;
+}
+
+const Item &FindNamedItem(const standin::SceneFile &scene, std::string_view name) {
+    const std::vector<const Item *> found = NamedItems(scene, name);
     if (found.empty()) {
         std::string names;
-        for (const Item &item : scene.Items()) names += (names.empty() ? "" : ", ") + Shown(item);
-        throw SelectionError(scene.FileName() + " has no item named " + Quoted(name) +
-                             "; its items are: " + names);
+        for (const Item &item : scene.Items())
+            names += (names.empty() ? "" : ", ") + ShownName(item);
+        throw SelectionError(
+            SelectionError::Reason::NotFound,
+            scene.FileName() + " has no item named " + Quoted(name) + "; its items are: " + names);
     }
     if (found.size() > 1) {
         std::string lines;
         for (const Item *item : found)
             lines += (lines.empty() ? "" : ", ") + std::to_string(item->line);
-        throw SelectionError(scene.FileName() + " has " + std::to_string(found.size()) +
-                             " items named " + Quoted(name) + " (lines " + lines +
-                             "); the tool cannot tell which one is meant");
+        throw SelectionError(SelectionError::Reason::NotFound,
+                             scene.FileName() + " has " + std::to_string(found.size()) +
+                                 " items named " + Quoted(name) + " (lines " + lines +
+                                 "); the tool cannot tell which one is meant");
     }
     return *found.front();
 }
@@ -138,11 +146,13 @@ Selection SelectItems(const standin::SceneFile &scene, std::span<const std::stri
         if (seen != selection.items.end()) {
             const std::string &first = entries[selectedBy[seen - selection.items.begin()]];
             if (first == entries[entry])
-                throw SelectionError(Quoted(first) + " is named twice in " + std::string(option) +
-                                     "; an item is selected once");
-            throw SelectionError(std::string(option) + " selects " + Quoted(Shown(item)) +
-                                 " twice, by " + Quoted(first) + " and by " +
-                                 Quoted(entries[entry]) + "; an item is selected once");
+                throw SelectionError(SelectionError::Reason::Malformed,
+                                     Quoted(first) + " is named twice in " + std::string(option) +
+                                         "; an item is selected once");
+            throw SelectionError(SelectionError::Reason::Malformed,
+                                 std::string(option) + " selects " + Quoted(ShownName(item)) +
+                                     " twice, by " + Quoted(first) + " and by " +
+                                     Quoted(entries[entry]) + "; an item is selected once");
         }
         selection.items.push_back(item.id);
         selectedBy.push_back(entry);
@@ -157,8 +167,9 @@ Selection SelectItems(const standin::SceneFile &scene, std::span<const std::stri
         for (const Item &item : scene.Items())
             if (PatternMatches(entries[entry], item.name)) select(item, entry);
         if (selection.items.size() == before)
-            throw SelectionError(std::string(option) + " pattern " + Quoted(entries[entry]) +
-                                 " matches no item of " + scene.FileName());
+            throw SelectionError(SelectionError::Reason::NotFound,
+                                 std::string(option) + " pattern " + Quoted(entries[entry]) +
+                                     " matches no item of " + scene.FileName());
     }
     if (!anyPattern)
         for (const std::string &entry : entries)
@@ -180,7 +191,8 @@ ItemMap ParseItemMap(std::string_view text, std::string path) {
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
         if (line.ends_with('\r')) line.remove_suffix(1);
         const auto malformed = [&](const std::string &why) {
-            return SelectionError(map.path + ":" + std::to_string(number) + ": " + why);
+            return SelectionError(SelectionError::Reason::Malformed,
+                                  map.path + ":" + std::to_string(number) + ": " + why);
         };
         std::vector<std::string> names;
         for (std::size_t at = line.find_first_not_of(" \t");
@@ -209,19 +221,25 @@ ItemMap ParseItemMap(std::string_view text, std::string path) {
                 std::to_string(names.size()));
         map.pairs.push_back({number, std::move(names[0]), std::move(names[1])});
     }
-    if (map.pairs.empty()) throw SelectionError(map.path + " holds no pair of names");
+    if (map.pairs.empty())
+        throw SelectionError(SelectionError::Reason::Malformed,
+                             map.path + " holds no pair of names");
     return map;
 }
 
 ItemMap ReadItemMap(const std::string &path) {
     std::error_code ignored;
     if (std::filesystem::is_directory(path, ignored))
-        throw SelectionError("cannot open the map " + path + ": it is a folder");
+        throw SelectionError(SelectionError::Reason::Unreadable,
+                             "cannot open the map " + path + ": it is a folder");
     std::ifstream stream(path, std::ios::binary);
-    if (!stream) throw SelectionError("cannot open the map " + path + ": " + std::strerror(errno));
+    if (!stream)
+        throw SelectionError(SelectionError::Reason::Unreadable,
+                             "cannot open the map " + path + ": " + std::strerror(errno));
     std::ostringstream text;
     text << stream.rdbuf();
-    if (stream.bad()) throw SelectionError("cannot read the map " + path);
+    if (stream.bad())
+        throw SelectionError(SelectionError::Reason::Unreadable, "cannot read the map " + path);
     return ParseItemMap(text.view(), path);
 }
 
@@ -236,13 +254,14 @@ Selection SelectMapped(const standin::SceneFile &scene, const ItemMap &map, MapS
         try {
             item = FindNamedItem(scene, name).id;
         } catch (const SelectionError &error) {
-            throw SelectionError(where + error.what());
+            throw SelectionError(error.Why(), where + error.what());
         }
         const auto seen = std::find(selection.items.begin(), selection.items.end(), item);
         if (seen != selection.items.end())
-            throw SelectionError(where + "names the " + role + " " + Quoted(name) +
-                                 " again, first named on line " +
-                                 std::to_string(lines[seen - selection.items.begin()]));
+            throw SelectionError(SelectionError::Reason::Malformed,
+                                 where + "names the " + role + " " + Quoted(name) +
+                                     " again, first named on line " +
+                                     std::to_string(lines[seen - selection.items.begin()]));
         selection.items.push_back(item);
         lines.push_back(pair.line);
     }

@@ -1,4 +1,4 @@
-#include "apps/progress.h"
+#include "transfer/progress.h"
 
 #include <sys/ioctl.h>
 #include <unistd.h>

@@ -14,10 +14,21 @@
 namespace apps {
 
 // Words of the user that select no items, or the wrong ones; the message says
-// which words and why.
+// which words and why, and Why() what kind of fault it is, for callers that
+// answer each kind otherwise (the Python package raises KeyError, ValueError
+// or OSError).
 class SelectionError : public std::runtime_error {
   public:
-    using std::runtime_error::runtime_error;
+    enum class Reason {
+        NotFound,    // a name or pattern the scene has no item (or channel) for, or several
+        Malformed,   // words that cannot select as they stand: a map's bad line, an item twice
+        Unreadable,  // a map file that cannot be read
+    };
+    SelectionError(Reason why, const std::string &what) : std::runtime_error(what), why_(why) {}
+    Reason Why() const { return why_; }
+
+  private:
+    Reason why_;
 };
 
 // Items in selection order.
@@ -29,11 +40,19 @@ struct Selection {
     std::string summary;
 };
 
-// The one item of `scene` whose name is `name` (the file's bytes, or their
-// UTF-8 reading when the file holds Shift_JIS). An unknown name lists the
-// scene's items; a name two items share gives their lines.
+// The items of `scene` whose name is `name` (the file's bytes, or their
+// UTF-8 reading when the file holds Shift_JIS), in the scene's order.
+std::vector<const standin::SceneFile::Item *> NamedItems(const standin::SceneFile &scene,
+                                                         std::string_view name);
+
+// The one item of `scene` whose name is `name`, as NamedItems() finds it. An
+// unknown name lists the scene's items; a name two items share gives their
+// lines.
 const standin::SceneFile::Item &FindNamedItem(const standin::SceneFile &scene,
                                               std::string_view name);
+
+// The name of an item as the panels show it, in UTF-8.
+std::string ShownName(const standin::SceneFile::Item &item);
 
 // The items that the entries of `option` (--from or --to) select, in the
 // entries' order. An entry holding an unescaped `*`, `?` or `[` is a shell
