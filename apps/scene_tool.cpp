@@ -7,6 +7,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -57,8 +58,8 @@ struct Request {
     std::string output;
     std::string target;  // empty: the source scene
     std::vector<std::string> from, to;
-    std::optional<std::string> map;  // a file of source and target pairs, instead of from and to
-    std::string frames;              // FIRST:LAST
+    std::optional<std::string> map;     // a file of source and target pairs, instead of from and to
+    std::optional<std::string> frames;  // FIRST:LAST
     std::optional<int> at;
     std::vector<PanelAct> acts;  // in the order given
     std::string plot;
@@ -91,20 +92,18 @@ host::ItemId FindItem(const LoadedScene &scene, const std::string &name) {
     return FindNamedItem(scene.file, name).id;
 }
 
+// Two whole numbers and nothing else: no blanks, no plus sign, nothing after
+// the last digit, so that a mistyped range is refused rather than read as
+// some other range.
 std::pair<int, int> ParseFrames(const std::string &text) {
-    const std::size_t colon = text.find(':', 1);
-    std::size_t used = 0;
-    try {
-        if (colon == std::string::npos) throw std::invalid_argument(text);
-        const int first = std::stoi(text.substr(0, colon), &used);
-        if (used != colon) throw std::invalid_argument(text);
-        const std::string rest = text.substr(colon + 1);
-        const int last = std::stoi(rest, &used);
-        if (used != rest.size()) throw std::invalid_argument(text);
-        return {first, last};
-    } catch (const std::logic_error &) {
-        throw ToolError("--frames takes FIRST:LAST, two whole frame numbers, not \"" + text + "\"");
+    const char *const end = text.data() + text.size();
+    int first = 0, last = 0;
+    const auto [colon, firstError] = std::from_chars(text.data(), end, first);
+    if (firstError == std::errc() && colon != end && *colon == ':') {
+        const auto [after, lastError] = std::from_chars(colon + 1, end, last);
+        if (lastError == std::errc() && after == end) return {first, last};
     }
+    throw ToolError("--frames takes FIRST:LAST, two whole frame numbers, not \"" + text + "\"");
 }
 
 // The row of a list whose text, after `skip` leading characters, is `text`.
@@ -155,8 +154,8 @@ standin::ScriptedUser::Script CopyScript(const Request &request, const LoadedSce
                                          Answers &answers) {
     return [&request, &source, &answers](standin::PanelSession &panel) {
         try {
-            if (!request.frames.empty()) {
-                const auto [first, last] = ParseFrames(request.frames);
+            if (request.frames) {
+                const auto [first, last] = ParseFrames(*request.frames);
                 panel.Type(labels::START_FRAME, first);
                 panel.Type(labels::END_FRAME, last);
             }
@@ -326,7 +325,7 @@ void CopyAndPaste(const Request &request, std::ostream &out, Written &written,
                 throw ToolError("--plot " + request.plot + " names the scene " + *scene +
                                 ", which the picture would replace");
     }
-    if (!request.frames.empty()) ParseFrames(request.frames);
+    if (request.frames) ParseFrames(*request.frames);
     // A malformed map is refused before any scene is read.
     std::optional<ItemMap> map;
     if (request.map) map = ReadItemMap(*request.map);

@@ -183,14 +183,10 @@ TEST_F(SceneToolTest, RefusesBadInputsAndWritesNothing) {
     ExpectRefused({Sample("missing.lws"), "-o", Output()}, "cannot open");
     ExpectRefused({Sample("walk.lws"), "-o", (folder.Path() / "no" / "out.lws").string()},
                   "the folder");
-    ExpectRefused({Sample("walk.lws"), "--from", "Runner", "--to", "Hurdle", "--frames", "10", "-o",
-                   Output()},
-                  "--frames takes FIRST:LAST");
-    // The picture would replace the scene it names.
-    for (const std::string &scene : {Output(), Sample("walk.lws")})
-        ExpectRefused({Sample("walk.lws"), "--from", "Runner", "--to", "Hurdle", "-o", Output(),
-                       "--plot", scene},
-                      "which the picture would replace");
+    for (const char *frames : {"10", "10:40x", "10: 40", "+10:40", ""})
+        ExpectRefused({Sample("walk.lws"), "--from", "Runner", "--to", "Hurdle", "--frames", frames,
+                       "-o", Output()},
+                      "--frames takes FIRST:LAST");
     // A picture that cannot be made leaves the scene unwritten too.
     ExpectRefused({Sample("walk.lws"), "--from", "Runner", "--to", "Hurdle", "-o", Output(),
                    "--plot", "/proc/tamberlo-test.svg"},
@@ -204,6 +200,15 @@ TEST_F(SceneToolTest, RefusesBadInputsAndWritesNothing) {
         tamberlo_test::WriteBytes(inputs.Path() / name, text);
         return (inputs.Path() / name).string();
     };
+    // The picture would replace the scene it names, however its path is spelled.
+    const std::string walk = scene("walk.lws", ReadBytes(Sample("walk.lws")));
+    fs::create_symlink(walk, inputs.Path() / "link.lws");
+    for (const fs::path &plot :
+         {fs::path(Output()), fs::path(walk), folder.Path() / "." / "out.lws",
+          inputs.Path() / ".." / inputs.Path().filename() / "walk.lws", inputs.Path() / "link.lws"})
+        ExpectRefused(
+            {walk, "--from", "Runner", "--to", "Hurdle", "-o", Output(), "--plot", plot.string()},
+            "which the picture would replace");
     ExpectRefused({inputs.Path().string(), "-o", Output()}, "it is a folder");
     ExpectRefused({scene("broken.lws", "LWSC\n5\nAddNullObject Twin\n"), "-o", Output()},
                   "broken.lws:3: AddNullObject needs");
