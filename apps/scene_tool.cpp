@@ -43,8 +43,8 @@ struct Request {
     std::string output;
     std::string target;  // empty: the source scene
     std::vector<std::string> from, to;
-    std::optional<std::string> map;  // a file of source and target pairs, instead of from and to
-    std::string frames;              // FIRST:LAST
+    std::optional<std::string> map;     // a file of source and target pairs, instead of from and to
+    std::optional<std::string> frames;  // FIRST:LAST
     std::optional<int> at;
     std::vector<PanelAct> acts;  // in the order given
     std::string plot;
@@ -126,7 +126,7 @@ void CopyAndPaste(const Request &request, std::ostream &out, Written &written,
                                 ", which the picture would replace");
     }
     CopyChoices choices;
-    if (!request.frames.empty()) choices.frames = ParseFrames(request.frames);
+    if (request.frames) choices.frames = ParseFrames(*request.frames);
     choices.acts = request.acts;
     // A malformed map is refused before any scene is read.
     std::optional<ItemMap> map;

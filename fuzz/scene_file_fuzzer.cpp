@@ -5,7 +5,10 @@
 // its parameters alone, or a channel added to an item that lacks it, or every
 // channel changed and every missing one added. The scene then writes a text
 // that reads back to the same scene, every key bit for bit, and writes again
-// to the same text.
+// to the same text, with no more line ends unlike its first line's than the
+// input had. Inputs are also tried made CRLF and without their last line
+// end; behaviours and shapes are drawn at and past the ends of 0 to 5, and
+// writing one past them must be refused.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -63,6 +66,14 @@ bool SameScene(const standin::Scene &a, const standin::Scene &b) {
     return true;
 }
 
+// The line ends of a text that are CRLF, or that are LF alone.
+std::size_t LineEnds(const std::string &text, bool crlf) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1))
+        count += (at > 0 && text[at - 1] == '\r') == crlf;
+    return count;
+}
+
 // Every channel of every item with a motion block, as item and channel.
 std::vector<std::pair<host::ItemId, standin::ChannelState>> MotionChannels(
     const standin::Scene &scene) {
@@ -100,9 +111,19 @@ void ChangeEveryChannel(standin::Scene &scene, std::mt19937_64 &random) {
     }
 }
 
+// A behaviour or a shape of `count`, often at or just past an end; `holdable`
+// says whether it is one of them.
+int AtTheEnds(std::mt19937_64 &random, int count, bool &holdable) {
+    const int ends[] = {-1, 0, count - 1, count}, pick = static_cast<int>(random() % 8);
+    const int drawn =
+        pick < 4 ? ends[pick] : static_cast<int>(random() % static_cast<unsigned>(count));
+    holdable = drawn >= 0 && drawn < count;
+    return drawn;
+}
+
 // Changes one part of one channel, or adds one channel, or changes every
-// channel; says what it did.
-std::string ChangeScene(standin::Scene &scene, std::mt19937_64 &random) {
+// channel; says what it did, and whether a scene file can hold the result.
+std::string ChangeScene(standin::Scene &scene, std::mt19937_64 &random, bool &holdable) {
     const auto channels = MotionChannels(scene);
     enum Change { KEY_VALUE, NEW_KEY, BEHAVIOUR, SHAPE, PARAMETER, NEW_CHANNEL, EVERY_CHANNEL };
     const int change = static_cast<int>(random() % 7);
@@ -116,7 +137,9 @@ std::string ChangeScene(standin::Scene &scene, std::mt19937_64 &random) {
     const auto keys = scene.Keys(channel.envelope);
     const std::string where = scene.ItemName(item) + " " + channel.name;
     if (change == NEW_CHANNEL) {
-        for (const char *name : standin::MOTION_CHANNEL_NAMES) {
+        // The first missing from a drawn one on, so that it may follow the item's last block.
+        for (std::size_t at = random() % 9, end = at + 9; at < end; ++at) {
+            const char *name = standin::MOTION_CHANNEL_NAMES[at % 9];
             if (scene.FindChannel(item, name)) continue;
             const host::ChannelId added = scene.AddChannel(item, name);
             if (random() % 2 == 0) scene.AddKey(added, number / 30.0, number);
@@ -126,11 +149,10 @@ std::string ChangeScene(standin::Scene &scene, std::mt19937_64 &random) {
     }
     if (change == BEHAVIOUR) {
         const int which = static_cast<int>(random() % 2);
-        const int behaviour = (scene.Attribute(channel.envelope, which) + 1 +
-                               static_cast<int>(random() % (standin::SCENE_BEHAVIOUR_COUNT - 1))) %
-                              standin::SCENE_BEHAVIOUR_COUNT;
+        const int behaviour = AtTheEnds(random, standin::SCENE_BEHAVIOUR_COUNT, holdable);
         scene.SetAttribute(channel.envelope, which, behaviour);
-        return where + ": behaviour " + std::to_string(which) + " alone changed";
+        return where + ": behaviour " + std::to_string(which) + " set to " +
+               std::to_string(behaviour);
     }
     if (keys.empty() || change == NEW_KEY) {
         const double time = (keys.empty() ? 0.0 : keys.back().time) + 1.0 / 64.0;
@@ -143,9 +165,9 @@ std::string ChangeScene(standin::Scene &scene, std::mt19937_64 &random) {
         return where + ": one key's value alone changed";
     }
     if (change == SHAPE) {
-        scene.SetKeyParameter(key.id, host::LWKEY_SHAPE,
-                              standin::ShapeSlot(static_cast<int>(random() % 6)));
-        return where + ": one key's shape alone changed";
+        const int shape = AtTheEnds(random, standin::SCENE_SHAPE_COUNT, holdable);
+        scene.SetKeyParameter(key.id, host::LWKEY_SHAPE, standin::ShapeSlot(shape));
+        return where + ": one key's shape alone set to " + std::to_string(shape);
     }
     const int tag = host::LWKEY_TENSION + static_cast<int>(random() % 6);
     scene.SetKeyParameter(key.id, tag, NumberSlot(number));
@@ -155,7 +177,17 @@ std::string ChangeScene(standin::Scene &scene, std::mt19937_64 &random) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-    const std::string input(reinterpret_cast<const char *>(data), size);
+    std::string input(reinterpret_cast<const char *>(data), size);
+    std::uint64_t seed = 1469598103934665603ull;
+    for (unsigned char byte : input) seed = (seed ^ byte) * 1099511628211ull;
+    std::mt19937_64 random(seed);
+    const auto variant = random() % 4;
+    if (variant % 2 == 1 && input.find('\r') == std::string::npos)
+        for (std::size_t at = input.find('\n'); at != std::string::npos;
+             at = input.find('\n', at + 2))
+            input.insert(at, 1, '\r');
+    if (variant >= 2 && input.ends_with('\n')) input.pop_back();
+    if (variant >= 2 && input.ends_with('\r')) input.pop_back();
     standin::Scene scene;
     std::optional<standin::SceneFile> file;
     try {
@@ -165,16 +197,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
     if (file->Write(scene) != input) Fail("an unchanged scene wrote other bytes", input);
 
-    std::uint64_t seed = 1469598103934665603ull;
-    for (unsigned char byte : input) seed = (seed ^ byte) * 1099511628211ull;
-    std::mt19937_64 random(seed);
-    const std::string change = ChangeScene(scene, random);
+    bool holdable = true;
+    const std::string change = ChangeScene(scene, random, holdable);
     std::string written;
     try {
         written = file->Write(scene);
     } catch (const standin::SceneFileError &error) {
-        Fail((change + ", then: " + error.what()).c_str(), input);
+        if (holdable) Fail((change + ", then: " + error.what()).c_str(), input);
+        return 0;
     }
+    if (!holdable) Fail((change + ", which a file cannot hold, was written").c_str(), written);
+    // New blocks end their lines as the first line does; after a last line
+    // that ends in a lone CR, that makes one CRLF.
+    const bool crlf = input.find("\r\n") + 1 == input.find('\n');
+    if (LineEnds(written, !crlf) > LineEnds(input, !crlf) + input.ends_with('\r'))
+        Fail((change + ", then lines ended unlike the first line").c_str(), written);
     standin::Scene again;
     try {
         const standin::SceneFile reread = standin::SceneFile::Read(written, again, "written.lws");

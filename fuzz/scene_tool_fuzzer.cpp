@@ -11,21 +11,31 @@
 //   page, and every other file is as it was, with no file left beside them;
 // - or it exits 1 with a message, and the folder is exactly as it was.
 //
+// A small reference of the options says whether --frames is two whole
+// numbers and nothing else, --from and --to select each item once, and
+// --plot names no scene, however spelled: the tool refuses what breaks one,
+// and refuses for none what keeps it (where the reference can tell).
+//
 // One input in eight runs the tool with a module that breaks the host
 // contract under the copy and paste server names: once its copy has run, the
 // tool reports the breach and exits 1.
+#include <fnmatch.h>
 #include <fuzzer/FuzzedDataProvider.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "apps/scene_tool.h"
@@ -90,17 +100,20 @@ void MakeFolder(const std::string &inputMap) {
     for (const char *sample : {"walk.lws", "stage.lws", "legacy.lws"})
         fs::copy_file(fs::path(TAMBERLO_SAMPLES_DIR) / sample, Folder() / sample);
     fs::copy_file(fs::path(TAMBERLO_SAMPLES_DIR) / "walk.lws", Folder() / "sub" / "walk.lws");
+    fs::create_symlink("walk.lws", Folder() / "link.lws");
     std::ofstream(Folder() / "notes.txt") << "not a scene\n";
     for (const auto &[name, text] : MAPS) std::ofstream(Folder() / name) << text;
     std::ofstream(Folder() / "input.map") << inputMap;
 }
 
-// Every file and folder under the folder, with the files' bytes.
+// Every file, folder and link under the folder, with the files' bytes.
 std::map<std::string, std::string> Snapshot() {
     std::map<std::string, std::string> entries;
     for (const fs::directory_entry &entry : fs::recursive_directory_iterator(Folder())) {
         const std::string name = fs::relative(entry.path(), Folder()).string();
-        entries[name] = entry.is_directory() ? "<folder>" : ReadBytes(entry.path());
+        entries[name] = entry.is_symlink()     ? "<link to " + fs::read_symlink(entry).string()
+                        : entry.is_directory() ? "<folder>"
+                                               : ReadBytes(entry.path());
     }
     return entries;
 }
@@ -118,14 +131,17 @@ std::map<std::string, std::string> Snapshot() {
 const std::vector<std::string> SCENES = {
     In("walk.lws"),    In("stage.lws"), In("legacy.lws"), In("sub/walk.lws"),
     In("missing.lws"), In("notes.txt"), In("sub"),        "",
+    In("link.lws"),
 };
 const std::vector<std::string> OUTPUTS = {
     In("out.lws"),  In("sub/out.lws"), In("missing/out.lws"),    In("sub"),
     In("walk.lws"), In("stage.lws"),   "/proc/tamberlo-out.lws", "",
 };
+// Among them the scenes by other spellings: through . and .., and a link.
 const std::vector<std::string> PLOTS = {
-    In("paste.svg"), In("sub/paste.svg"), In("missing/paste.svg"),    In("sub"),
-    In("out.lws"),   In("walk.lws"),      "/proc/tamberlo-paste.svg",
+    In("paste.svg"),       In("sub/paste.svg"), In("missing/paste.svg"),    In("sub"),
+    In("out.lws"),         In("walk.lws"),      "/proc/tamberlo-paste.svg", In("./out.lws"),
+    In("sub/../walk.lws"), In("link.lws"),      In("./paste.svg"),
 };
 const std::vector<std::string> ITEMS = {
     "Runner", "Tracker", "Hurdle",     "Hip", "Key Light", "Camera", "Dancer", "Prop Null",
@@ -150,6 +166,8 @@ const std::vector<std::string> FRAMES = {
     "10",    "1x:4",     "10:40junk", " 10:40", "99999999999:1", "2147483647:-2147483648",
     "0:0",   "10:40:50",
 };
+// Put around a frame range now and then: a blank, a sign, junk.
+const std::vector<std::string> FRAME_JUNK = {"", "", "", "", " ", "+", "-", "x", ".5", "\n"};
 const std::vector<std::string> NUMBERS = {"30",          "0",  "-10", "2147483647", "-2147483648",
                                           "99999999999", "3x", "",    "1e3"};
 const std::vector<std::string> MODULES = {TAMBERLO_MODULE_DIR "/Tamberlo.p", In("walk.lws"),
@@ -164,11 +182,15 @@ std::string PickItem(FuzzedDataProvider &input) {
     return Pick(input, input.ConsumeBool() ? ITEMS : PATTERNS);
 }
 
-// One to three item names or patterns, comma-separated.
+std::string PickFrames(FuzzedDataProvider &input) {
+    return Pick(input, FRAME_JUNK) + Pick(input, FRAMES) + Pick(input, FRAME_JUNK);
+}
+
+// One to three item names or patterns, comma-separated, now and then one twice.
 std::string PickItems(FuzzedDataProvider &input) {
-    std::string items = PickItem(input);
+    std::string item = PickItem(input), items = item;
     for (int more = input.ConsumeIntegralInRange(0, 3); more > 1; --more)
-        items += "," + PickItem(input);
+        items += "," + (input.ConsumeIntegralInRange(0, 3) == 0 ? item : PickItem(input));
     return items;
 }
 
@@ -235,7 +257,12 @@ struct Named {
 // folder.
 std::vector<std::string> PickArguments(FuzzedDataProvider &input, bool misuse, Named &named) {
     std::vector<std::string> arguments = {"tamberlo-scene"};
-    switch (input.ConsumeIntegralInRange(0, 3)) {
+    const auto plot = [&] {
+        arguments.insert(arguments.end(), {"--plot", Pick(input, PLOTS)});
+        named.plots.push_back(arguments.back());
+    };
+    const int start = input.ConsumeIntegralInRange(0, 4);
+    switch (start) {
         case 0:
             arguments.insert(arguments.end(),
                              {In("walk.lws"), "--from", "Runner,Tracker", "--to",
@@ -251,10 +278,27 @@ std::vector<std::string> PickArguments(FuzzedDataProvider &input, bool misuse, N
                                                "--into", In("stage.lws"), "-o", In("out.lws")});
             named.scenes.push_back(In("out.lws"));
             break;
+        case 3: {  // within walk.lws, onto as many items as copied, one now and then twice
+            std::string lists[2];
+            for (int count = input.ConsumeIntegralInRange(1, 3); count > 0; --count)
+                for (std::string &list : lists)
+                    list += (list.empty() ? "" : ",") + ITEMS[input.ConsumeIntegralInRange(0, 3)];
+            arguments.insert(arguments.end(), {In("walk.lws"), "--from", lists[0], "--to", lists[1],
+                                               "-o", In("out.lws")});
+            named.scenes.push_back(In("out.lws"));
+            break;
+        }
         default:
             break;
     }
-    for (int options = input.ConsumeIntegralInRange(0, 8); options > 0; --options) {
+    // A copy and paste that would succeed is now and then given frames, or
+    // draws, onto a scene by another spelling among others; and one input in
+    // four adds nothing more, so that more runs get as far as writing.
+    if (start != 1 && start != 4 && input.ConsumeIntegralInRange(0, 3) == 0)
+        arguments.insert(arguments.end(), {"--frames", PickFrames(input)});
+    if (start != 1 && start != 4 && input.ConsumeIntegralInRange(0, 3) == 0) plot();
+    const bool more = input.ConsumeIntegralInRange(0, 3) != 0;
+    for (int options = more ? input.ConsumeIntegralInRange(0, 8) : 0; options > 0; --options) {
         const auto option = static_cast<Option>(input.ConsumeIntegralInRange(0, OPTION_COUNT - 1));
         const auto add = [&](const char *name, const std::string &value) {
             arguments.push_back(name);
@@ -281,7 +325,7 @@ std::vector<std::string> PickArguments(FuzzedDataProvider &input, bool misuse, N
                 add("--into", Pick(input, SCENES));
                 break;
             case FRAMES_OPTION:
-                add("--frames", Pick(input, FRAMES));
+                add("--frames", PickFrames(input));
                 break;
             case AT:
                 add("--at", Pick(input, NUMBERS));
@@ -296,8 +340,7 @@ std::vector<std::string> PickArguments(FuzzedDataProvider &input, bool misuse, N
                 add("--toggle", Pick(input, ITEMS) + ":" + Pick(input, GROUPS));
                 break;
             case PLOT:
-                add("--plot", Pick(input, PLOTS));
-                named.plots.push_back(arguments.back());
+                plot();
                 break;
             case MODULE:
                 if (!misuse) add("--module", Pick(input, MODULES));
@@ -343,6 +386,108 @@ bool IsWholeSvg(const std::string &bytes) {
            bytes.find_last_not_of("\n") + 1 == bytes.rfind("</svg>") + 6;
 }
 
+// What the reference says of one rule: the arguments break it, keep it, or it
+// cannot tell.
+enum class Verdict { Unknown, Keeps, Breaks };
+
+// FIRST:LAST, each a whole number an int holds, and nothing else.
+Verdict Frames(const std::vector<std::string> &values) {
+    static const std::regex range("(-?[0-9]+):(-?[0-9]+)");
+    for (const std::string &frames : values) {
+        std::smatch parts;
+        if (!std::regex_match(frames, parts, range)) return Verdict::Breaks;
+        for (int number : {1, 2})  // the numbers drawn have at most 11 digits
+            if (const long long frame = std::stoll(parts[number]);
+                frame < INT_MIN || frame > INT_MAX)
+                return Verdict::Breaks;
+    }
+    return Verdict::Keeps;
+}
+
+// Whether the entries of `lists` select each item of the scene at `path`
+// once, taken in order: a shell pattern selects what it matches, any other
+// entry the one item of that name. Past an entry that selects nothing or no
+// one item, the tool refuses for that.
+Verdict SelectsEachOnce(const std::vector<std::string> &lists, const std::string &path) {
+    standin::Scene scene;
+    std::vector<std::string> names;
+    try {
+        const standin::SceneFile file = standin::SceneFile::Read(ReadBytes(path), scene, path);
+        for (const auto &item : file.Items()) names.push_back(item.name);
+    } catch (const std::exception &) {
+        return Verdict::Unknown;
+    }
+    std::vector<char> selected(names.size(), 0);
+    for (const std::string &list : lists) {
+        std::istringstream entries(list);
+        for (std::string entry; std::getline(entries, entry, ',');) {
+            if (entry.find('\\') != std::string::npos) return Verdict::Unknown;
+            if (entry.empty()) continue;  // CLI11 drops empty entries
+            const bool pattern = entry.find_first_of("*?[") != std::string::npos;
+            std::vector<std::size_t> matched;
+            for (std::size_t i = 0; i < names.size(); ++i)
+                if (pattern ? fnmatch(entry.c_str(), names[i].c_str(), 0) == 0 : entry == names[i])
+                    matched.push_back(i);
+            if (matched.empty() || (!pattern && matched.size() > 1)) return Verdict::Unknown;
+            for (std::size_t i : matched)
+                if (std::exchange(selected[i], 1)) return Verdict::Breaks;
+        }
+    }
+    return Verdict::Keeps;
+}
+
+// Whether a --plot names a scene as the file system resolves paths: through
+// . and .., and links.
+Verdict PlotNamesNoScene(const std::vector<std::string> &plots,
+                         const std::vector<std::string> &scenes) try {
+    for (const std::string &plot : plots)
+        for (const std::string &scene : scenes)
+            if (!scene.empty() && fs::weakly_canonical(plot) == fs::weakly_canonical(scene))
+                return Verdict::Breaks;
+    return Verdict::Keeps;
+} catch (const fs::filesystem_error &) {
+    return Verdict::Unknown;
+}
+
+struct Rule {
+    const char *name;
+    Verdict verdict;
+    const char *refusal;  // a pattern of what the tool says when it refuses for the rule
+};
+
+// The rules as the reference reads the arguments: each option before its
+// value, the rest the scene; nothing past a stray option, which may change
+// how the others are read.
+std::vector<Rule> Reference(const std::vector<std::string> &arguments) {
+    std::map<std::string, std::vector<std::string>> said;
+    for (std::size_t at = 1; at < arguments.size(); ++at) {
+        const bool option = arguments[at].starts_with("-");
+        if (std::count(STRAY.begin(), STRAY.end(), arguments[at]) ||
+            at + option == arguments.size())
+            return {};
+        said[option ? arguments[at] : "scene"].push_back(arguments[at + option]);
+        at += option;
+    }
+    const std::vector<std::string> &sources = said["scene"], &intos = said["--into"];
+    const std::string source = sources.size() == 1 ? sources[0] : "";
+    const std::string target = intos.empty() || (intos.size() == 1 && intos[0].empty()) ? source
+                               : intos.size() == 1                                      ? intos[0]
+                                                                                        : "";
+    const auto selects = [](const std::vector<std::string> &lists, const std::string &scene) {
+        return scene.empty() ? Verdict::Unknown : SelectsEachOnce(lists, scene);
+    };
+    std::vector<std::string> scenes = said["-o"];
+    scenes.insert(scenes.end(), sources.begin(), sources.end());
+    scenes.insert(scenes.end(), intos.begin(), intos.end());
+    return {{"--frames is FIRST:LAST", Frames(said["--frames"]), "--frames takes"},
+            {"--from selects each item once", selects(said["--from"], source),
+             "--from.*an item is selected once"},
+            {"--to selects each item once", selects(said["--to"], target),
+             "--to.*an item is selected once"},
+            {"--plot names no scene", PlotNamesNoScene(said["--plot"], scenes),
+             "which the picture would replace"}};
+}
+
 }  // namespace
 
 // The folder goes with the process.
@@ -367,6 +512,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::string inputMap = PickMap(input);
 
     MakeFolder(inputMap);
+    const std::vector<Rule> rules = Reference(arguments);
     const std::map<std::string, std::string> before = Snapshot();
     std::ostringstream out, err;
     const int status = apps::RunSceneTool(arguments, TAMBERLO_MODULE_DIR, out, err);
@@ -375,6 +521,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         Fail(what, arguments, status, out.str(), err.str());
     };
 
+    for (const Rule &rule : rules) {
+        if (status == 0 && rule.verdict == Verdict::Breaks)
+            fail(std::string("accepted what breaks the rule: ") + rule.name);
+        if (status == 1 && rule.verdict == Verdict::Keeps &&
+            std::regex_search(err.str(), std::regex(rule.refusal)))
+            fail(std::string("refused for the rule, which the arguments keep: ") + rule.name);
+    }
     const bool activated = out.str().find("activate \"Ruxo_Tamberlo copy\"") != std::string::npos;
     if (misuse && activated) {
         if (status == 0) fail("a module that breaks the host contract copied and pasted");

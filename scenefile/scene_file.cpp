@@ -979,11 +979,18 @@ class Writer {
             Emit(std::string(Indent(countLine)) + "NumChannels " + std::to_string(blocks.size()) +
                  lineEnd);
         }
+        bool onNewLine = true;
         for (const ChannelText &block : blocks) {
-            if (block.fromFile != nullptr)
-                Copy(block.fromFile->begin, block.fromFile->end);
-            else
+            if (block.fromFile == nullptr) {
+                // The file's last block may end without a line end; a block
+                // written after it still starts on a line of its own.
+                if (!onNewLine) Emit(layout_.style.lineEnd);
                 Emit(block.text);
+                onNewLine = true;
+                continue;
+            }
+            Copy(block.fromFile->begin, block.fromFile->end);
+            onNewLine = source_.View(block.fromFile->end - 1, block.fromFile->end) == "\n";
         }
     }
 

@@ -3,6 +3,7 @@
 // must refuse without writing anything.
 #include "apps/scene_tool.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
@@ -12,7 +13,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <csignal>
 #include <filesystem>
@@ -27,6 +31,27 @@
 #include "scenefile/scene_file.h"
 #include "standin/standin.h"
 #include "tests/scene_files.h"
+
+// While set to a folder, close() of a new file beside its target there (a
+// ".tmp") closes it and then fails with EIO, as a network file system reports
+// a full disk only when the file is closed.
+static std::string_view closeFailsIn;
+
+extern "C" int close(int descriptor) {
+    static const auto real = reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "close"));
+    bool fails = false;
+    if (!closeFailsIn.empty()) {
+        char path[PATH_MAX];
+        const std::string link = "/proc/self/fd/" + std::to_string(descriptor);
+        const ssize_t length = readlink(link.c_str(), path, sizeof path);
+        const std::string_view file(path, length > 0 ? static_cast<std::size_t>(length) : 0);
+        fails = file.starts_with(closeFailsIn) && file.ends_with(".tmp");
+    }
+    const int result = real(descriptor);
+    if (!fails || result != 0) return result;
+    errno = EIO;
+    return -1;
+}
 
 namespace {
 
@@ -183,14 +208,10 @@ TEST_F(SceneToolTest, RefusesBadInputsAndWritesNothing) {
     ExpectRefused({Sample("missing.lws"), "-o", Output()}, "cannot open");
     ExpectRefused({Sample("walk.lws"), "-o", (folder.Path() / "no" / "out.lws").string()},
                   "the folder");
-    ExpectRefused({Sample("walk.lws"), "--from", "Runner", "--to", "Hurdle", "--frames", "10", "-o",
-                   Output()},
-                  "--frames takes FIRST:LAST");
-    // The picture would replace the scene it names.
-    for (const std::string &scene : {Output(), Sample("walk.lws")})
-        ExpectRefused({Sample("walk.lws"), "--from", "Runner", "--to", "Hurdle", "-o", Output(),
-                       "--plot", scene},
-                      "which the picture would replace");
+    for (const char *frames : {"10", "10:40x", "10: 40", "+10:40", ""})
+        ExpectRefused({Sample("walk.lws"), "--from", "Runner", "--to", "Hurdle", "--frames", frames,
+                       "-o", Output()},
+                      "--frames takes FIRST:LAST");
     // A picture that cannot be made leaves the scene unwritten too.
     ExpectRefused({Sample("walk.lws"), "--from", "Runner", "--to", "Hurdle", "-o", Output(),
                    "--plot", "/proc/tamberlo-test.svg"},
@@ -204,6 +225,15 @@ TEST_F(SceneToolTest, RefusesBadInputsAndWritesNothing) {
         tamberlo_test::WriteBytes(inputs.Path() / name, text);
         return (inputs.Path() / name).string();
     };
+    // The picture would replace the scene it names, however its path is spelled.
+    const std::string walk = scene("walk.lws", ReadBytes(Sample("walk.lws")));
+    fs::create_symlink(walk, inputs.Path() / "link.lws");
+    for (const fs::path &plot :
+         {fs::path(Output()), fs::path(walk), folder.Path() / "." / "out.lws",
+          inputs.Path() / ".." / inputs.Path().filename() / "walk.lws", inputs.Path() / "link.lws"})
+        ExpectRefused(
+            {walk, "--from", "Runner", "--to", "Hurdle", "-o", Output(), "--plot", plot.string()},
+            "which the picture would replace");
     ExpectRefused({inputs.Path().string(), "-o", Output()}, "it is a folder");
     ExpectRefused({scene("broken.lws", "LWSC\n5\nAddNullObject Twin\n"), "-o", Output()},
                   "broken.lws:3: AddNullObject needs");
@@ -221,9 +251,9 @@ TEST_F(SceneToolTest, RefusesBadInputsAndWritesNothing) {
 }
 
 // A disk that fills part-way through a file: the file size limit makes the
-// kernel refuse the rest, as a full disk would. The scene the run would
-// replace keeps its bytes, and no temporary file is left beside it, whether
-// the scene or the picture after it meets the limit.
+// kernel refuse the rest, as a full disk would, or close() fails at the end.
+// The scene the run would replace keeps its bytes, and no temporary file is
+// left beside it, whether the scene or the picture after it meets the limit.
 TEST_F(SceneToolTest, AWriteThatFailsPartWayLeavesEveryFileAsItWas) {
     const fs::path scene = folder.Path() / "walk.lws";
     fs::copy_file(Sample("walk.lws"), scene);
@@ -236,19 +266,24 @@ TEST_F(SceneToolTest, AWriteThatFailsPartWayLeavesEveryFileAsItWas) {
         std::vector<std::string> arguments;
         rlim_t limit;
         const char *reason;
+        bool closeFails = false;
     };
     // The pasted scene is a little larger than the sample, the picture many times so.
     for (const Case &run :
          {Case{{scene.string(), "-o", scene.string()}, bytes.size() / 2, "cannot write"},
           Case{pasteWithPicture, bytes.size() / 2, "cannot write"},
-          Case{pasteWithPicture, bytes.size() * 2, "written incomplete"}}) {
+          Case{pasteWithPicture, bytes.size() * 2, "written incomplete"},
+          Case{pasteWithPicture, RLIM_INFINITY, "Input/output error", true}}) {
         SCOPED_TRACE(run.reason + (" at " + std::to_string(run.limit)));
         rlimit usual{};
         ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &usual), 0);
         const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limited{run.limit, usual.rlim_max};
+        const rlimit limited{std::min(run.limit, usual.rlim_max), usual.rlim_max};
         ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+        const std::string folderPath = folder.Path().string() + "/";
+        if (run.closeFails) closeFailsIn = folderPath;
         const Run result = Tool(run.arguments);
+        closeFailsIn = {};
         setrlimit(RLIMIT_FSIZE, &usual);
         std::signal(SIGXFSZ, previousHandler);
 

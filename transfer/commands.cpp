@@ -1,6 +1,7 @@
 #include "transfer/commands.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <utility>
 
@@ -101,21 +102,19 @@ PanelAct ParsePanelAct(PanelAct::Kind kind, const std::string &text) {
     return PanelAct{kind, text.substr(0, colon), text.substr(colon + 1)};
 }
 
+// Two whole numbers and nothing else: no blanks, no plus sign, nothing after
+// the last digit, so that a mistyped range is refused rather than read as
+// some other range.
 FrameRange ParseFrames(const std::string &text) {
-    const std::size_t colon = text.find(':', 1);
-    std::size_t used = 0;
-    try {
-        if (colon == std::string::npos) throw std::invalid_argument(text);
-        const int first = std::stoi(text.substr(0, colon), &used);
-        if (used != colon) throw std::invalid_argument(text);
-        const std::string rest = text.substr(colon + 1);
-        const int last = std::stoi(rest, &used);
-        if (used != rest.size()) throw std::invalid_argument(text);
-        return {first, last};
-    } catch (const std::logic_error &) {
-        throw std::invalid_argument("--frames takes FIRST:LAST, two whole frame numbers, not \"" +
-                                    text + "\"");
+    const char *const end = text.data() + text.size();
+    FrameRange range;
+    const auto [colon, firstError] = std::from_chars(text.data(), end, range.first);
+    if (firstError == std::errc() && colon != end && *colon == ':') {
+        const auto [after, lastError] = std::from_chars(colon + 1, end, range.last);
+        if (lastError == std::errc() && after == end) return range;
     }
+    throw std::invalid_argument("--frames takes FIRST:LAST, two whole frame numbers, not \"" +
+                                text + "\"");
 }
 
 void CheckActs(std::span<const PanelAct> acts, const LoadedScene &source,
