@@ -174,10 +174,8 @@ void CopyAndPaste(const Request &request, std::ostream &out, Written &written,
     std::vector<std::size_t> notDrawn;
     if (!request.plot.empty()) {
         plotFile.emplace(request.plot);
-        progress.Start("drawing " + request.plot);
         notDrawn = DrawPaste(*plotFile, paste.changed, copy.frames, paste.start,
                              PasteTitle(source.path, target.path), progress);
-        progress.End();
     }
     sceneFile.Replace();
     written.push_back(request.output);

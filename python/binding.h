@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "transfer/loaded_scene.h"
 #include "transfer/progress.h"
@@ -32,6 +33,9 @@ apps::ProgressLine &Quiet();
 // The text lives as long as the process, as pybind11 keeps some docstrings
 // by their address.
 const char *Doc(std::string_view text);
+
+// Lines of text, as a list of str.
+py::list Lines(const std::vector<std::string> &lines);
 
 // Raises OSError with `message`, for a file that could not be written.
 [[noreturn]] void RaiseOSError(const std::string &message);

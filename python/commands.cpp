@@ -170,12 +170,6 @@ std::string Text(const PasteResult &result) {
     return Printed(text);
 }
 
-py::list Lines(const std::vector<std::string> &lines) {
-    py::list list;
-    for (const std::string &line : lines) list.append(py::str(line));
-    return list;
-}
-
 // The options of a copy: `frames`, and the acts on the panel, done kind by
 // kind in the order their keywords were written, as tamberlo-scene does its
 // options in the order given.

@@ -34,12 +34,6 @@ py::handle NewError(py::module_ &module, const char *name, const char *doc, py::
     return type;  // one reference stays with `errors`
 }
 
-py::list Lines(const std::vector<std::string> &lines) {
-    py::list list;
-    for (const std::string &line : lines) list.append(py::str(line));
-    return list;
-}
-
 // Raises an instance of `type` made from `message`, with attributes set.
 void SetError(py::handle type, const std::string &message, const py::dict &attributes) {
     py::object error = type(py::str(message));
@@ -105,6 +99,12 @@ void SetSceneFileError(const standin::SceneFileError &failure) {
 }
 
 }  // namespace
+
+py::list Lines(const std::vector<std::string> &lines) {
+    py::list list;
+    for (const std::string &line : lines) list.append(py::str(line));
+    return list;
+}
 
 const char *Doc(std::string_view text) {
     constexpr std::size_t WIDTH = 76;

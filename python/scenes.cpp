@@ -101,18 +101,12 @@ ChannelRef ChannelNamed(const ItemRef &item, const std::string &name) {
                         "\"; its channels are: " + (names.empty() ? "none" : names));
 }
 
-const char *KindName(standin::SceneItemKind kind) {
-    switch (kind) {
-        case standin::SceneItemKind::Object:
-            return "object";
-        case standin::SceneItemKind::Light:
-            return "light";
-        case standin::SceneItemKind::Camera:
-            return "camera";
-        case standin::SceneItemKind::Bone:
-            return "bone";
-    }
-    return "?";
+// Sets one of a channel's behaviours, the other kept.
+void SetBehaviour(const ChannelRef &channel, int standin::Behaviours::*which, int behaviour) {
+    standin::Behaviours behaviours =
+        standin::EnvelopeBehaviours(channel.Scene(), channel.Envelope());
+    behaviours.*which = behaviour;
+    standin::SetEnvelopeBehaviours(channel.Scene(), channel.Envelope(), behaviours);
 }
 
 const char *TypeName(int type) {
@@ -205,8 +199,9 @@ std::vector<FileKey> KeysFrom(const py::handle &given) {
 
 std::string Repr(const ItemRef &item) {
     return "<tamberlo.Item " + py::repr(py::str(item.Name())).cast<std::string>() + ": " +
-           KindName(item.Get().kind) + ", " + std::to_string(ChannelsOf(item).size()) +
-           " channels, line " + std::to_string(item.Get().line) + " of " + item.scene->path + ">";
+           standin::SceneItemKindName(item.Get().kind) + ", " +
+           std::to_string(ChannelsOf(item).size()) + " channels, line " +
+           std::to_string(item.Get().line) + " of " + item.scene->path + ">";
 }
 
 std::string Repr(const ChannelRef &channel) {
@@ -347,7 +342,7 @@ void BindScenes(py::module_ &module) {
                                Doc("The item's name as the panels show it, in UTF-8 (an "
                                    "object's is its file's base name)."))
         .def_property_readonly(
-            "kind", [](const ItemRef &item) { return KindName(item.Get().kind); },
+            "kind", [](const ItemRef &item) { return standin::SceneItemKindName(item.Get().kind); },
             Doc("'object', 'light', 'camera' or 'bone'."))
         .def_property_readonly(
             "line", [](const ItemRef &item) { return item.Get().line; },
@@ -460,10 +455,7 @@ void BindScenes(py::module_ &module) {
                 return standin::EnvelopeBehaviours(channel.Scene(), channel.Envelope()).pre;
             },
             [](const ChannelRef &channel, int pre) {
-                standin::Behaviours behaviours =
-                    standin::EnvelopeBehaviours(channel.Scene(), channel.Envelope());
-                behaviours.pre = pre;
-                standin::SetEnvelopeBehaviours(channel.Scene(), channel.Envelope(), behaviours);
+                SetBehaviour(channel, &standin::Behaviours::pre, pre);
             },
             Doc("What the channel does before its first key, the first number of the file's "
                 "Behaviors (envelope attribute 0): 0 reset, 1 constant, 2 repeat, 3 "
@@ -474,10 +466,7 @@ void BindScenes(py::module_ &module) {
                 return standin::EnvelopeBehaviours(channel.Scene(), channel.Envelope()).post;
             },
             [](const ChannelRef &channel, int post) {
-                standin::Behaviours behaviours =
-                    standin::EnvelopeBehaviours(channel.Scene(), channel.Envelope());
-                behaviours.post = post;
-                standin::SetEnvelopeBehaviours(channel.Scene(), channel.Envelope(), behaviours);
+                SetBehaviour(channel, &standin::Behaviours::post, post);
             },
             Doc("What the channel does after its last key (envelope attribute 1), as for "
                 "pre."))

@@ -16,18 +16,6 @@ constexpr std::size_t Slot(int tag) {
     return static_cast<std::size_t>(tag - host::LWKEY_SHAPE);
 }
 
-double NumberOf(const host::KeySlot &slot) {
-    double number = 0.0;
-    std::memcpy(&number, slot.data(), sizeof number);
-    return number;
-}
-
-host::KeySlot SlotOf(double number) {
-    host::KeySlot slot{};
-    std::memcpy(slot.data(), &number, sizeof number);
-    return slot;
-}
-
 std::string Number(double number) {
     char text[32];
     std::snprintf(text, sizeof text, "%.17g", number);
@@ -66,12 +54,12 @@ std::vector<FileKey> ReadFileKeys(const Scene &scene, host::EnvelopeId envelope)
         key.time = state.time;
         key.value = state.value;
         std::memcpy(&key.shape, slots[Slot(host::LWKEY_SHAPE)].data(), sizeof key.shape);
-        key.tension = NumberOf(slots[Slot(host::LWKEY_TENSION)]);
-        key.continuity = NumberOf(slots[Slot(host::LWKEY_CONTINUITY)]);
-        key.bias = NumberOf(slots[Slot(host::LWKEY_BIAS)]);
-        key.param0 = NumberOf(slots[Slot(host::LWKEY_PARAM_0)]);
-        key.param1 = NumberOf(slots[Slot(host::LWKEY_PARAM_1)]);
-        key.param2 = NumberOf(slots[Slot(host::LWKEY_PARAM_2)]);
+        key.tension = SlotNumber(slots[Slot(host::LWKEY_TENSION)]);
+        key.continuity = SlotNumber(slots[Slot(host::LWKEY_CONTINUITY)]);
+        key.bias = SlotNumber(slots[Slot(host::LWKEY_BIAS)]);
+        key.param0 = SlotNumber(slots[Slot(host::LWKEY_PARAM_0)]);
+        key.param1 = SlotNumber(slots[Slot(host::LWKEY_PARAM_1)]);
+        key.param2 = SlotNumber(slots[Slot(host::LWKEY_PARAM_2)]);
         keys.push_back(key);
     }
     return keys;
@@ -85,12 +73,12 @@ void ReplaceFileKeys(Scene &scene, const ChannelState &channel, std::span<const 
     for (const FileKey &key : keys) {
         host::KeyRawSlots slots{};
         slots[Slot(host::LWKEY_SHAPE)] = ShapeSlot(key.shape);
-        slots[Slot(host::LWKEY_TENSION)] = SlotOf(key.tension);
-        slots[Slot(host::LWKEY_CONTINUITY)] = SlotOf(key.continuity);
-        slots[Slot(host::LWKEY_BIAS)] = SlotOf(key.bias);
-        slots[Slot(host::LWKEY_PARAM_0)] = SlotOf(key.param0);
-        slots[Slot(host::LWKEY_PARAM_1)] = SlotOf(key.param1);
-        slots[Slot(host::LWKEY_PARAM_2)] = SlotOf(key.param2);
+        slots[Slot(host::LWKEY_TENSION)] = NumberSlot(key.tension);
+        slots[Slot(host::LWKEY_CONTINUITY)] = NumberSlot(key.continuity);
+        slots[Slot(host::LWKEY_BIAS)] = NumberSlot(key.bias);
+        slots[Slot(host::LWKEY_PARAM_0)] = NumberSlot(key.param0);
+        slots[Slot(host::LWKEY_PARAM_1)] = NumberSlot(key.param1);
+        slots[Slot(host::LWKEY_PARAM_2)] = NumberSlot(key.param2);
         scene.AddKey(channel.id, key.time, key.value, slots);
     }
 }

@@ -150,18 +150,6 @@ bool SameBits(double a, double b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
-host::KeySlot NumberSlot(double number) {
-    host::KeySlot slot{};
-    std::memcpy(slot.data(), &number, sizeof number);
-    return slot;
-}
-
-double SlotNumber(const host::KeySlot &slot) {
-    double number = 0.0;
-    std::memcpy(&number, slot.data(), sizeof number);
-    return number;
-}
-
 using Attributes = std::array<int, host::ENVELOPE_ATTRIBUTE_COUNT>;
 
 Attributes AttributesOf(const Scene &scene, host::EnvelopeId envelope) {
@@ -287,6 +275,32 @@ int ShapeOfSlot(const host::KeySlot &slot) {
     return restIsZero && word >= 0 && word < SCENE_SHAPE_COUNT ? word : -1;
 }
 
+host::KeySlot NumberSlot(double number) {
+    host::KeySlot slot{};
+    std::memcpy(slot.data(), &number, sizeof number);
+    return slot;
+}
+
+double SlotNumber(const host::KeySlot &slot) {
+    double number = 0.0;
+    std::memcpy(&number, slot.data(), sizeof number);
+    return number;
+}
+
+const char *SceneItemKindName(SceneItemKind kind) {
+    switch (kind) {
+        case SceneItemKind::Light:
+            return "light";
+        case SceneItemKind::Camera:
+            return "camera";
+        case SceneItemKind::Bone:
+            return "bone";
+        case SceneItemKind::Object:
+            break;
+    }
+    return "object";
+}
+
 // ---------------------------------------------------------------------------
 // Where everything lies in the file, and the file's bytes.
 
@@ -303,6 +317,7 @@ struct SceneFile::Layout {
         host::ChannelId id = nullptr;
         host::EnvelopeId envelope = nullptr;
         std::uint64_t editsAsRead = 0;  // the envelope's edits once read
+        bool endsLine = true;           // false when its "}" ends the file with no line end
     };
 
     struct Motion {
@@ -404,20 +419,6 @@ SceneItemKind KindOfMotion(std::string_view keyword) {
     if (keyword == "CameraMotion") return SceneItemKind::Camera;
     if (keyword == "BoneMotion") return SceneItemKind::Bone;
     return SceneItemKind::Object;
-}
-
-const char *KindName(SceneItemKind kind) {
-    switch (kind) {
-        case SceneItemKind::Light:
-            return "light";
-        case SceneItemKind::Camera:
-            return "camera";
-        case SceneItemKind::Bone:
-            return "bone";
-        case SceneItemKind::Object:
-            break;
-    }
-    return "object";
 }
 
 // One line of the file: its text without the line end, where it starts, and
@@ -606,7 +607,7 @@ class Reader {
                                                                     : SceneItemKind::Bone;
         if (kind != *awaitingName_ || fields.count < 2)
             Fail(std::string(fields.First()) + " needs a name and must follow its " +
-                 KindName(kind));
+                 SceneItemKindName(kind));
         items_.back().name = std::string(RestFrom(line, fields[1]));
         PlaceItems();
     }
@@ -656,9 +657,9 @@ class Reader {
         PlaceItems();
         const SceneItemKind kind = KindOfMotion(keyword);
         if (items_.empty() || items_.back().kind != kind)
-            Fail(keyword + " must follow the " + KindName(kind) + " it moves");
+            Fail(keyword + " must follow the " + SceneItemKindName(kind) + " it moves");
         if (hasMotion_.back())
-            Fail("a second " + keyword + " for the " + KindName(kind) + " of line " +
+            Fail("a second " + keyword + " for the " + SceneItemKindName(kind) + " of line " +
                  std::to_string(items_.back().line));
         hasMotion_.back() = true;
 
@@ -738,6 +739,7 @@ class Reader {
         if (takeStyle) style.closeLine = TrimEnd(close.text);
         blockStyleTaken_ = true;
         channel.bytes.end = close.End();
+        channel.endsLine = close.endingLength > 0;
         channel.editsAsRead = scene_.EnvelopeEdits(channel.envelope);
         return channel;
     }
@@ -863,7 +865,7 @@ class Problems {
 // block written anew.
 struct ChannelText {
     int index = 0;
-    const SceneFile::Layout::Span *fromFile = nullptr;
+    const SceneFile::Layout::Channel *fromFile = nullptr;
     std::string text;
 };
 
@@ -934,7 +936,7 @@ class Writer {
         std::vector<ChannelText> blocks;  // in the order they are written
         for (const SceneFile::Layout::Channel &channel : motion.channels) {
             if (Unchanged(channel))
-                blocks.push_back(ChannelText{channel.index, &channel.bytes, {}});
+                blocks.push_back(ChannelText{channel.index, &channel, {}});
             else
                 blocks.push_back(
                     ChannelText{channel.index, nullptr,
@@ -989,8 +991,8 @@ class Writer {
                 onNewLine = true;
                 continue;
             }
-            Copy(block.fromFile->begin, block.fromFile->end);
-            onNewLine = source_.View(block.fromFile->end - 1, block.fromFile->end) == "\n";
+            Copy(block.fromFile->bytes.begin, block.fromFile->bytes.end);
+            onNewLine = block.fromFile->endsLine;
         }
     }
 

@@ -61,6 +61,12 @@ inline constexpr int SCENE_BEHAVIOUR_COUNT = 6;
 host::KeySlot ShapeSlot(int shape);
 // The shape a slot holds; -1 when the slot holds no shape a file can hold.
 int ShapeOfSlot(const host::KeySlot &slot);
+// A double as the parameter slots from LWKEY_TENSION on hold it, and back.
+host::KeySlot NumberSlot(double number);
+double SlotNumber(const host::KeySlot &slot);
+
+// "object", "light", "camera" or "bone".
+const char *SceneItemKindName(SceneItemKind kind);
 
 class SceneFile {
   public:

@@ -230,10 +230,14 @@ std::vector<std::size_t> DrawPaste(const ReplacementFile &svg,
                                    std::span<const PlottedChannel> changed, FrameRange copied,
                                    int start, const std::string &title, ProgressLine &progress) {
 #if TAMBERLO_HAS_PASTE_PLOT
-    return DrawPastePlot(svg, changed, start, static_cast<double>(PastedWindowLast(copied, start)),
-                         title, [&progress](std::size_t drawn, std::size_t total) {
-                             progress.Update(drawn, total, "channels");
-                         });
+    progress.Start("drawing " + svg.Target().string());
+    std::vector<std::size_t> leftOut =
+        DrawPastePlot(svg, changed, start, static_cast<double>(PastedWindowLast(copied, start)),
+                      title, [&progress](std::size_t drawn, std::size_t total) {
+                          progress.Update(drawn, total, "channels");
+                      });
+    progress.End();
+    return leftOut;
 #else
     (void)svg, (void)changed, (void)copied, (void)start, (void)title, (void)progress;
     throw std::runtime_error("this build draws no pictures (it has no PLplot)");
